@@ -1,0 +1,97 @@
+// kovrel: converts a 24-bit TGA picture into TMS9918 screen 2 pattern and
+// colour tables, plus a preview picture.
+//
+// Exit status: 0 when the conversion completed, 1 when the input was
+// rejected or an output could not be written, 2 when no path was given.
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "core/status.h"
+#include "image/output_file.h"
+#include "image/tga.h"
+#include "quantise/quantise.h"
+#include "tiles/tiles.h"
+
+namespace {
+
+constexpr int kExitConverted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+}
+
+// No output may replace the input itself, whatever its spelling.
+kovrel::Outcome findOutputClash(const std::string& inputPath) {
+  const std::string outputs[] = {
+      kovrel::tableFilePath(inputPath, "CHR"),
+      kovrel::tableFilePath(inputPath, "CLR"),
+      kovrel::previewPath(inputPath),
+  };
+  for (const std::string& output : outputs) {
+    if (kovrel::isSameFile(inputPath, output)) {
+      return {kovrel::Status::kCannotCreate, output};
+    }
+  }
+  return {};
+}
+
+int fail(const kovrel::Outcome& outcome) {
+  print(kovrel::statusMessage(outcome));
+  std::fflush(stdout);
+  return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  print("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
+  print("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
+  print("\n");
+  print("Credits to Mirtoven for his Floyd-Steinberg implementation.\n \n");
+  if (argc < 2) {
+    print("Syntax: Kovrel [file.tga]\n");
+    return kExitUsage;
+  }
+  const std::string path = argv[1];
+
+  auto image = std::make_unique<kovrel::WorkingImage>();
+  kovrel::TgaHeader header;
+  const kovrel::Outcome read = kovrel::readTgaImage(path, *image, header);
+  if (read.status != kovrel::Status::kOk) {
+    return fail(read);
+  }
+
+  std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image->width, image->height);
+  std::printf("in (%i,%i) screen 2 tiles...    ", image->tileColumns(), image->tileRows());
+  std::fflush(stdout);
+  const std::uint32_t runCount = kovrel::quantiseImage(*image, stdout);
+  print("\b\b\bOk   \n");
+
+  const kovrel::Outcome clash = findOutputClash(path);
+  if (clash.status != kovrel::Status::kOk) {
+    return fail(clash);
+  }
+  const kovrel::Outcome tables = kovrel::writeTileTables(path, *image);
+  if (tables.status != kovrel::Status::kOk) {
+    return fail(tables);
+  }
+  const kovrel::Outcome preview = kovrel::writePreviewTga(path, *image, header);
+  if (preview.status != kovrel::Status::kOk) {
+    return fail(preview);
+  }
+
+  // The count is the colour pairs the line search evaluated.
+  const double combinations = static_cast<double>(kovrel::kPairCount) * runCount / 1000000.0;
+  // Processor time, read as whole milliseconds.
+  const auto milliseconds = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
+  std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
+              static_cast<double>(milliseconds) / 1000.0);
+  print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
+  return kExitConverted;
+}

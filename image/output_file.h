@@ -1,0 +1,40 @@
+// Output files that replace their target only when complete.
+//
+// A StagedFile writes its bytes to a new temporary file in the target's
+// folder. commit() renames it over the target; until then an existing target
+// keeps its old content. A StagedFile that is not committed removes its
+// temporary file when destroyed, so a failed run leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kovrel {
+
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
+
+  // Creates the temporary file beside target and writes bytes to it, checking
+  // every write and the close. Returns false (and keeps no temporary file)
+  // on any failure: no permission, a full disk, a file-size limit.
+  bool stage(const std::string& target, const std::vector<std::uint8_t>& bytes);
+
+  // Renames the staged file over the target. Returns false, and removes the
+  // temporary file, when the rename fails (a folder in the target's place).
+  bool commit();
+
+ private:
+  std::string target_;
+  std::string temporary_;
+};
+
+// True when both paths name one existing file (same device and inode), also
+// through links or different spellings.
+bool isSameFile(const std::string& a, const std::string& b);
+
+}  // namespace kovrel

@@ -1,0 +1,34 @@
+#include "quantise/quantise.h"
+
+namespace kovrel {
+
+int progressFigure(std::uint32_t n, std::uint32_t total) {
+  const std::uint32_t before = (100 * n) / total;
+  const std::uint32_t after = (100 * n + 100) / total;
+  return before < after ? static_cast<int>(before) : -1;
+}
+
+std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress) {
+  const int columns = image.tileColumns();
+  const int rows = image.tileRows();
+  const auto total = static_cast<std::uint32_t>(columns * rows * kTileSide);
+  std::uint32_t runCount = 0;
+  for (int m = 0; m < rows; ++m) {
+    for (int l = 0; l < kTileSide; ++l) {
+      const int y = kTileSide * m + l;
+      for (int c = 0; c < columns; ++c) {
+        const int x0 = kTileLinePixels * c;
+        commitLine(image, x0, y, searchLinePair(image, x0, y));
+        const int figure = progressFigure(runCount, total);
+        if (progress != nullptr && figure >= 0) {
+          std::fprintf(progress, "\b\b\b%2i%%", figure);
+          std::fflush(progress);
+        }
+        ++runCount;
+      }
+    }
+  }
+  return runCount;
+}
+
+}  // namespace kovrel

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "colour/colour.h"
+#include "image/tga.h"
+#include "quantise/quantise.h"
+#include "test_pictures.h"
+#include "tiles/tiles.h"
+
+namespace kovrel {
+namespace {
+
+using test::Rgb;
+using test::setLine;
+
+Rgb paletteRgb(int index) {
+  return {static_cast<std::uint8_t>(kPalette[index][0]), static_cast<std::uint8_t>(kPalette[index][1]),
+          static_cast<std::uint8_t>(kPalette[index][2])};
+}
+
+TEST(TileEncoder, BytesFollowTheColoursInTheLine) {
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 8;
+  const Rgb w = paletteRgb(15), k = paletteRgb(1), g = paletteRgb(2), c6 = paletteRgb(6);
+
+  struct Case {
+    Rgb line[8];
+    std::uint8_t colour, pattern;
+  };
+  const Case cases[] = {
+      {{w, w, w, w, w, w, w, w}, 0xF1, 0xFF},
+      {{k, k, k, k, k, k, k, k}, 0x21, 0x00},
+      {{g, g, g, g, g, g, g, g}, 0x21, 0xFF},
+      {{c6, c6, c6, c6, w, w, w, w}, 0xF6, 0x0F},
+      // Leftmost pixel in bit 7.
+      {{w, k, k, k, k, k, k, k}, 0xF1, 0x80},
+  };
+  for (const Case& c : cases) {
+    setLine(*image, 0, 0, c.line);
+    const TileLineBytes bytes = encodeTileLine(*image, 0, 0);
+    EXPECT_EQ(bytes.colour, c.colour);
+    EXPECT_EQ(bytes.pattern, c.pattern);
+  }
+}
+
+TEST(TileTables, GreyTileGivesKnownBytes) {
+  auto image = std::make_unique<WorkingImage>();
+  TgaHeader header;
+  const auto tga = test::uniformTga(8, 8, {128, 128, 128});
+  ASSERT_EQ(decodeTga(tga.data(), tga.size(), *image, header), Status::kOk);
+  quantiseImage(*image, nullptr);
+  const TileTables tables = buildTileTables(*image);
+  EXPECT_EQ(tables.pattern, (std::vector<std::uint8_t>{0xFE, 0x00, 0x00, 0xFF, 0x17, 0x00, 0x00, 0xAA,
+                                                       0x5B, 0xAA, 0xB5, 0xAA, 0x57, 0xB4, 0xAB}));
+  EXPECT_EQ(tables.colour, (std::vector<std::uint8_t>{0xFE, 0x00, 0x20, 0xFF, 0x37, 0x00, 0x00, 0xDC,
+                                                      0xDC, 0xDC, 0xDC, 0xDC, 0xDC, 0xDC, 0xDC}));
+}
+
+TEST(TileTables, BodyOrderIsTileByTile) {
+  // 16 x 16, each pixel an exact palette colour that names its tile line:
+  // tile (c, r), line l is white in its first (l + 1) pixels, black after,
+  // on a tile-specific background so the bytes tell the tiles apart.
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 16;
+  const int backgrounds[2][2] = {{2, 4}, {6, 8}};  // [row][column]
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 2; ++c) {
+      for (int l = 0; l < 8; ++l) {
+        Rgb line[8];
+        for (int k = 0; k < 8; ++k) {
+          line[k] = paletteRgb(k <= l ? 15 : backgrounds[r][c]);
+        }
+        setLine(*image, 8 * c, 8 * r + l, line);
+      }
+    }
+  }
+  const TileTables tables = buildTileTables(*image);
+  ASSERT_EQ(tables.pattern.size(), 7u + 32u);
+  ASSERT_EQ(tables.colour.size(), 7u + 32u);
+  for (int tile = 0; tile < 4; ++tile) {
+    const int r = tile / 2, c = tile % 2;
+    for (int l = 0; l < 8; ++l) {
+      const std::size_t at = 7u + static_cast<std::size_t>(tile * 8 + l);
+      const int pattern = l == 7 ? 0xFF : (0xFF00 >> (l + 1)) & 0xFF;
+      EXPECT_EQ(tables.pattern[at], pattern) << tile << " " << l;
+      EXPECT_EQ(tables.colour[at], l == 7 ? 0xF1 : 0xF0 | backgrounds[r][c]) << tile << " " << l;
+    }
+  }
+}
+
+TEST(TileTables, FilePaths) {
+  EXPECT_EQ(tableFilePath("pic.tga", "CHR"), "pic.CHR");
+  EXPECT_EQ(tableFilePath("PIC.TGA", "CLR"), "PIC.CLR");
+  EXPECT_EQ(tableFilePath("pic.jpeg", "CHR"), "pic.jCHR");
+  EXPECT_EQ(tableFilePath("abc", "CHR"), "CHR");
+  EXPECT_EQ(tableFilePath("ab", "CHR"), "ab.CHR");
+  EXPECT_EQ(tableFilePath("a", "CLR"), "a.CLR");
+}
+
+}  // namespace
+}  // namespace kovrel

@@ -1,0 +1,63 @@
+// The two Graphics II tables and their files.
+//
+// Each file is a BASIC binary-save (BSAVE) image: a 7-byte header, then one
+// byte per TileLine.
+//   offset 0  0xFE              identifier
+//   offset 1  start, LE16       0x0000 pattern table, 0x2000 colour table
+//   offset 3  end (inclusive)   0x17FF pattern table, 0x37FF colour table
+//   offset 5  run address, LE16 0x0000
+// The addresses are those of a full 32 x 24 tile screen whatever the
+// picture's size. Body order: tile rows top to bottom, tile columns left to
+// right, the tile's eight lines top to bottom; so a tile's eight bytes are
+// consecutive.
+//   Pattern byte: bit 7 is the leftmost pixel; 1 shows the foreground.
+//   Colour byte: foreground index in the high four bits, background in the
+//   low four bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/status.h"
+#include "image/working_image.h"
+
+namespace kovrel {
+
+constexpr std::size_t kTableHeaderSize = 7;
+
+struct TileLineBytes {
+  std::uint8_t colour = 0;
+  std::uint8_t pattern = 0;
+};
+
+// Derives the colour and pattern byte of the TileLine at (x0 ... x0 + 7, y)
+// from its (quantised) pixels by an exhaustive search without error; reads
+// only. Pixel ties go to the background, pair ties to the pair visited first.
+TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y);
+
+struct TileTables {
+  std::vector<std::uint8_t> pattern;  // CHR file bytes, header included
+  std::vector<std::uint8_t> colour;   // CLR file bytes, header included
+};
+
+// Both files' complete bytes for the padded area of image.
+TileTables buildTileTables(const WorkingImage& image);
+
+// inputPath with its last three characters replaced by extension ("CHR" or
+// "CLR"); a path shorter than three characters is kept whole and "." and the
+// extension appended (ab gives ab.CHR).
+std::string tableFilePath(const std::string& inputPath, const std::string& extension);
+
+}  // namespace kovrel
+
+namespace kovrel {
+
+// Writes inputPath's CHR and CLR files (tableFilePath) from image. Both are
+// staged completely before either replaces its target. On failure returns
+// kCannotCreate with the failing file's path; then neither target changed
+// and no temporary file is left.
+Outcome writeTileTables(const std::string& inputPath, const WorkingImage& image);
+
+}  // namespace kovrel
