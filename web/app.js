@@ -10,6 +10,7 @@ const kTgaHeaderSize = 18;
 const kLargestDisplayScale = 3;  // enlarge a picture at most this much on screen
 
 const fitNames = { crop: 'cropped to fill', letterbox: 'letterboxed', original: 'original size' };
+const kOriginalNote = document.getElementById('original-note').textContent;
 
 const ui = {
   input: document.getElementById('picture'),
@@ -26,6 +27,7 @@ const ui = {
   resultCaption: document.getElementById('result-caption'),
   downloads: document.getElementById('downloads'),
   downloadList: document.getElementById('download-list'),
+  loadExample: document.getElementById('load-example'),
 };
 
 // The picture being shown: { bitmap, fileName, baseName }.
@@ -51,6 +53,10 @@ function showStatus(text) {
 }
 
 function showError(message) {
+  if (!picture) {
+    ui.original.disabled = false;
+    ui.originalNote.textContent = kOriginalNote;
+  }
   ui.error.textContent = message;
   ui.error.hidden = false;
   ui.views.hidden = true;
@@ -173,6 +179,7 @@ function decodePreview(bytes, width, height) {
 
 async function openFile(file) {
   const load = ++pictureLoads;
+  newestJob = 0;  // a conversion of the previous picture is no longer wanted
   ui.error.hidden = true;
   setState('working');
   showStatus(`Reading ${file.name}…`);
@@ -181,6 +188,7 @@ async function openFile(file) {
     bitmap = await createImageBitmap(file);
   } catch {
     if (load === pictureLoads) {
+      picture?.bitmap.close();
       picture = null;
       showError(`“${file.name}” could not be read as a picture: this browser cannot decode it. ` +
                 'Choose a PNG, JPEG, GIF, BMP or WebP file.');
@@ -301,8 +309,13 @@ async function showResult(job, reply) {
   }
 
   ui.sourceCaption.textContent =
-    `Source: ${job.fileName}, ${job.sourceWidth} × ${job.sourceHeight}, ${fitNames[job.fit]}` +
-    (job.fit === 'original' ? '' : ` to ${width} × ${height}`);
+    `Source: ${job.fileName}, ${job.sourceWidth} × ${job.sourceHeight}, ` + {
+      crop: `cropped to fill ${width} × ${height}`,
+      letterbox: `letterboxed in ${width} × ${height}`,
+      original: 'original size',
+    }[job.fit];
+  ui.loadExample.textContent =
+    `SCREEN 2: BLOAD "${job.baseName}.CHR",S: BLOAD "${job.baseName}.CLR",S`;
   ui.resultCaption.textContent = `Screen 2 result: ${Math.ceil(width / 8)} × ` +
     `${Math.ceil(height / 8)} tiles, ${formatCount(reply.runCount)} tile lines`;
   ui.status.replaceChildren(
@@ -349,6 +362,7 @@ document.addEventListener('drop', (event) => {
   dragDepth = 0;
   document.body.classList.remove('dragging');
   const file = event.dataTransfer.files[0];
+  ui.input.value = '';  // the picker no longer names the picture shown
   if (file) {
     openFile(file);
   } else {
