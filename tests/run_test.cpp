@@ -5,11 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -130,6 +131,21 @@ std::string progressText(unsigned total) {
   return text;
 }
 
+// "S.SS seconds." (S one or more digits), a newline and the closing note.
+// (Checked by hand: gcc 12's std::regex trips -Wmaybe-uninitialized in the
+// sanitizer build.)
+bool isClosingText(const std::string& tail) {
+  const std::string rest =
+      " seconds.\nNote: the .CLR and .CHR files have correct headers only for 256x192 images. \n";
+  const std::size_t dot = tail.find('.');
+  if (dot == 0 || dot == std::string::npos || tail.size() != dot + 3 + rest.size()) {
+    return false;
+  }
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  return std::all_of(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(dot), isDigit) &&
+         isDigit(tail[dot + 1]) && isDigit(tail[dot + 2]) && tail.compare(dot + 3, rest.size(), rest) == 0;
+}
+
 // The console text of a completed run, with the seconds left as a pattern.
 void expectConverted(const RunResult& run, const std::string& typed, int width, int height,
                      const std::string& millions) {
@@ -144,10 +160,7 @@ void expectConverted(const RunResult& run, const std::string& typed, int width, 
   ASSERT_GE(run.out.size(), head.size());
   EXPECT_EQ(run.out.substr(0, head.size()), head);
   const std::string tail = run.out.substr(std::min(head.size(), run.out.size()));
-  EXPECT_TRUE(std::regex_match(tail, std::regex("[0-9]+\\.[0-9]{2} seconds\\.\n" + std::string(
-                                                    "Note: the \\.CLR and \\.CHR files have correct "
-                                                    "headers only for 256x192 images\\. \n"))))
-      << tail;
+  EXPECT_TRUE(isClosingText(tail)) << tail;
 }
 
 Bytes concat(Bytes a, const Bytes& b) {
