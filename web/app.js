@@ -27,7 +27,7 @@ const ui = {
   resultCaption: document.getElementById('result-caption'),
   downloads: document.getElementById('downloads'),
   downloadList: document.getElementById('download-list'),
-  loadExample: document.getElementById('load-example'),
+  tableNote: document.getElementById('table-note'),
 };
 
 // The picture being shown: { bitmap, fileName, baseName }.
@@ -290,6 +290,21 @@ function addDownload(fileName, blob, description) {
   ui.downloadList.append(item);
 }
 
+// How the tables load: their headers hold the addresses of a full screen.
+function showTableNote(baseName, width, height) {
+  if (width === kScreenWidth && height === kScreenHeight) {
+    const code = document.createElement('code');
+    code.textContent = `SCREEN 2: BLOAD "${baseName}.CHR",S: BLOAD "${baseName}.CLR",S`;
+    ui.tableNote.replaceChildren(
+      'The tables start with a 7-byte BSAVE header. In MSX BASIC: ', code, '.');
+  } else {
+    ui.tableNote.textContent =
+      `These tables hold a ${width} × ${height} picture, ${Math.ceil(width / 8)} tiles to a row. ` +
+      'Their 7-byte BSAVE headers give the addresses of a full 256 × 192 screen, which is ' +
+      'right only for 256 × 192 pictures.';
+  }
+}
+
 async function showResult(job, reply) {
   const { width, height } = reply;
   drawOn(ui.sourceView, job.pixels);
@@ -314,8 +329,7 @@ async function showResult(job, reply) {
       letterbox: `letterboxed in ${width} × ${height}`,
       original: 'original size',
     }[job.fit];
-  ui.loadExample.textContent =
-    `SCREEN 2: BLOAD "${job.baseName}.CHR",S: BLOAD "${job.baseName}.CLR",S`;
+  showTableNote(job.baseName, width, height);
   ui.resultCaption.textContent = `Screen 2 result: ${Math.ceil(width / 8)} × ` +
     `${Math.ceil(height / 8)} tiles, ${formatCount(reply.runCount)} tile lines`;
   ui.status.replaceChildren(
