@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the web page: compiles the converter core and web/kovrel_wasm.cpp
+# to a WebAssembly reactor (clang 14, wasm32-wasi, no JavaScript glue) and
+# copies the page beside it.
+#
+#   web/build.sh SOURCE_DIR OUTPUT_DIR [--werror]
+#
+# Needs Debian's clang-14, lld-14, wasi-libc, libc++-14-dev-wasm32,
+# libc++abi-14-dev-wasm32 and libclang-rt-14-dev-wasm32. CXX_WASM overrides
+# the compiler.
+set -euo pipefail
+
+src=$(cd "${1:?source folder}" && pwd)
+out=${2:?output folder}
+werror=()
+if [ "${3:-}" = "--werror" ]; then
+  werror=(-Werror)
+fi
+
+cxx=${CXX_WASM:-}
+if [ -z "$cxx" ]; then
+  for candidate in clang++-14 /usr/lib/llvm-14/bin/clang++ clang++; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+      cxx=$candidate
+      break
+    fi
+  done
+fi
+if [ -z "$cxx" ]; then
+  echo "web/build.sh: clang++ 14 not found (apt-get install clang-14 lld-14 wasi-libc" \
+       "libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32)" >&2
+  exit 1
+fi
+
+# Only the parts of the core that work in memory: the file-writing parts
+# (output_file, tga_file_writer, table_writer) and the driver stay out.
+sources=(
+  core/status.cpp
+  image/tga_reader.cpp
+  image/tga_writer.cpp
+  quantise/line_search.cpp
+  quantise/line_commit.cpp
+  quantise/quantise_pass.cpp
+  tiles/tile_encoder.cpp
+  tiles/table_files.cpp
+  web/kovrel_wasm.cpp
+)
+
+mkdir -p "$out"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# KOVREL_PORTABLE selects the plain C++ paths wherever the core has
+# processor-specific ones.
+flags=(
+  --target=wasm32-wasi -std=c++17 -O2 -fno-exceptions
+  -DKOVREL_PORTABLE=1 -DNDEBUG
+  -Wall -Wextra -Wshadow -Wconversion "${werror[@]}"
+  -I "$src"
+)
+objects=()
+for source in "${sources[@]}"; do
+  object="$tmp/$(echo "$source" | tr / _).o"
+  "$cxx" "${flags[@]}" -c "$src/$source" -o "$object"
+  objects+=("$object")
+done
+
+# A reactor has no main: the page calls _initialize once, then the exports.
+"$cxx" --target=wasm32-wasi -mexec-model=reactor -fno-exceptions \
+  -Wl,--strip-all -Wl,--gc-sections -Wl,-z,stack-size=1048576 \
+  -o "$tmp/kovrel.wasm" "${objects[@]}"
+cp "$tmp/kovrel.wasm" "$out/kovrel.wasm"
+
+for file in index.html style.css app.js worker.js; do
+  cp "$src/web/$file" "$out/$file"
+done
+echo "web/build.sh: site in $out"
