@@ -27,6 +27,7 @@ constexpr int kRight = 7;
 static_assert(kFullScale + kRight * (kFullScale / kSampleScale) <= INT16_MAX &&
                   -kRight * (kFullScale / kSampleScale) >= INT16_MIN,
               "a stored sample must fit in a Sample");
+
 void addShare(Sample& t, int share) {
   t = t < 0 ? Sample{0} : static_cast<Sample>(clampSample(t) + share);
 }
