@@ -158,7 +158,7 @@ using Line = std::array<Sample, 24>;  // red, green, blue of each pixel
 // Searches a line with both the program and the reference, which must
 // agree. Returns the reference's result; adds its trial values to trial.
 ReferenceChoice searchBoth(const Line& samples, Range& trial) {
-  auto image = blankImage(8, 1);
+  static const auto image = blankImage(8, 1);  // one for all: it is large
   for (int k = 0; k < 8; ++k) {
     for (int c = 0; c < 3; ++c) {
       image->pixel(k, 0)[c] = samples[static_cast<std::size_t>(3 * k + c)];
