@@ -44,13 +44,20 @@ constexpr PaletteSampleTable kPaletteSamples = makePaletteSamples();
 //   ((512 + m) dR^2 + 1024 dG^2 + (767 - m) dB^2) / 256
 // evaluated exactly and truncated once. Symmetric in a and b.
 //
-// Range: the values that reach this function are palette colours (0 ... 255
-// reduced) and trial values of the line search, which stay within
-// -3173 ... 7253 on the Sample scale (-198 ... 453 reduced; see
-// line_search.cpp). Then |dR|, |dG|, |dB| <= 453, -99 <= m <= 354, both red
-// and blue weights lie in 413 ... 866, and the numerator is at most
-// 866 * 453^2 * 2 + 1024 * 453^2 = 565 million < 2^31, never negative, so
-// int32 holds it and truncation is a plain floor.
+// Range. The values that reach this function are palette colours (0 ...
+// 4080, reduced 0 ... 255), the tile encoder's limited samples (the same
+// range) and the line search's trial values, -3163 ... 7243 on the Sample
+// scale (derivation in quantise/line_search.cpp), reduced -197 ... 452.
+// Hence |dR|, |dG|, |dB| <= 452, and m = (Ra + Rb) / 2 lies in
+// (-197 + 0) / 2 = -98 ... (452 + 255) / 2 = 353, so the red weight 512 + m
+// and the blue weight 767 - m both lie in 414 ... 865 and sum to 1279. The
+// numerator is therefore never negative (truncation is a plain floor) and at
+// most (1279 + 1024) * 452^2 = 470 512 112 < 2^31, which (452, 452, 452)
+// against black reaches; every product and sum fits in int32. A distance is
+// at most 1 837 937, so the eight of a line sum to at most 14 703 496, far
+// below the searches' starting best of 2^31 - 1.
+static_assert((1279 + 1024) * std::int64_t{452} * 452 < std::int64_t{1} << 31,
+              "colourDistance's numerator must fit in 32 bits");
 inline std::int32_t colourDistance(const Sample* a, const Sample* b) {
   const std::int32_t ra = a[0] / kSampleScale;
   const std::int32_t ga = a[1] / kSampleScale;

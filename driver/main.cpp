@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/status.h"
 #include "image/output_file.h"
@@ -77,13 +78,16 @@ int main(int argc, char** argv) {
   if (clash.status != kovrel::Status::kOk) {
     return fail(clash);
   }
-  const kovrel::Outcome tables = kovrel::writeTileTables(path, *image);
-  if (tables.status != kovrel::Status::kOk) {
-    return fail(tables);
-  }
-  const kovrel::Outcome preview = kovrel::writePreviewTga(path, *image, header);
-  if (preview.status != kovrel::Status::kOk) {
-    return fail(preview);
+  // The three outputs are written together: a run that fails leaves every
+  // existing output as it was.
+  kovrel::TileTables tables = kovrel::buildTileTables(*image);
+  const kovrel::Outcome written = kovrel::writeOutputFiles({
+      {kovrel::tableFilePath(path, "CHR"), std::move(tables.pattern)},
+      {kovrel::tableFilePath(path, "CLR"), std::move(tables.colour)},
+      {kovrel::previewPath(path), kovrel::encodePreviewTga(*image, header)},
+  });
+  if (written.status != kovrel::Status::kOk) {
+    return fail(written);
   }
 
   // The count is the colour pairs the line search evaluated.

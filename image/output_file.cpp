@@ -44,8 +44,10 @@ StagedFile::~StagedFile() {
 bool StagedFile::stage(const std::string& target, const std::vector<std::uint8_t>& bytes) {
   // A folder in the target's place would only fail at the rename; find it
   // now, before any other output of the run has been committed.
+  // A name the system cannot create (too long a path or file name) would
+  // likewise only fail at the rename.
   struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+  if (::stat(target.c_str(), &existing) == 0 ? S_ISDIR(existing.st_mode) : errno != ENOENT) {
     return false;
   }
   // A short fixed name in the target's own folder, so the final rename stays
@@ -79,6 +81,21 @@ bool StagedFile::commit() {
   }
   temporary_.clear();
   return ok;
+}
+
+Outcome writeOutputFiles(const std::vector<OutputFile>& files) {
+  std::vector<StagedFile> staged(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!staged[i].stage(files[i].path, files[i].bytes)) {
+      return {Status::kCannotCreate, files[i].path};
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!staged[i].commit()) {
+      return {Status::kCannotCreate, files[i].path};
+    }
+  }
+  return {};
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/status.h"
+
 namespace kovrel {
 
 class StagedFile {
@@ -21,7 +23,8 @@ class StagedFile {
 
   // Creates the temporary file beside target and writes bytes to it, checking
   // every write and the close. Returns false (and keeps no temporary file)
-  // on any failure: no permission, a full disk, a file-size limit.
+  // on any failure: no permission, a full disk, a file-size limit, a folder
+  // in the target's place, a target name too long to create.
   bool stage(const std::string& target, const std::vector<std::uint8_t>& bytes);
 
   // Renames the staged file over the target. Returns false, and removes the
@@ -32,6 +35,17 @@ class StagedFile {
   std::string target_;
   std::string temporary_;
 };
+
+struct OutputFile {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Writes a run's outputs together: stages every file in order, and only when
+// all are staged renames each over its target. Returns kCannotCreate with the
+// path of the first file that could not be staged (then no target changed)
+// or renamed; a rename fails only in a race with another program.
+Outcome writeOutputFiles(const std::vector<OutputFile>& files);
 
 // True when both paths name one existing file (same device and inode), also
 // through links or different spellings.

@@ -5,12 +5,7 @@ namespace kovrel {
 
 Outcome writePreviewTga(const std::string& inputPath, const WorkingImage& image,
                         const TgaHeader& header) {
-  const std::string path = previewPath(inputPath);
-  StagedFile file;
-  if (!file.stage(path, encodePreviewTga(image, header)) || !file.commit()) {
-    return {Status::kCannotCreate, path};
-  }
-  return {};
+  return writeOutputFiles({{previewPath(inputPath), encodePreviewTga(image, header)}});
 }
 
 }  // namespace kovrel

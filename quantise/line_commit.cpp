@@ -1,3 +1,5 @@
+#include <cstdint>
+
 #include "colour/colour.h"
 #include "quantise/quantise.h"
 
@@ -11,8 +13,21 @@ constexpr int kBelow = 5;
 constexpr int kRight = 7;
 
 // A neighbour below zero drops the share and becomes 0; otherwise it is
-// limited to kFullScale before the share is added. With t <= 4080 and
-// |share| <= 7 * 255 the result lies in -1785 ... 5865, within a Sample.
+// limited to kFullScale before the share is added.
+//
+// Stored samples. The reader stores -16 ... 4080 and the padded area starts
+// at 0. A pixel at or above 0 spreads the unit u = (min(s, 4080) - p) / 16
+// with p in 0 ... 4080, so |u| <= 255 whatever s holds, and a share is at
+// most 7 * 255 = 1785 in size. Each addition starts from a limited value,
+// 0 ... 4080, so however many shares a pixel receives (up to four), what is
+// stored lies in 0 - 1785 ... 4080 + 1785 = -1785 ... 5865. Both ends are
+// reached: a run of samples at or above 4080 committed to black passes 5865
+// along the line, and a 0 committed to white leaves -1785 on its right. A
+// Sample holds them; the sums are formed in int.
+static_assert(kFullScale + kRight * (kFullScale / kSampleScale) <= INT16_MAX &&
+                  -kRight * (kFullScale / kSampleScale) >= INT16_MIN,
+              "a stored sample must fit in a Sample");
+
 void addShare(Sample& t, int share) {
   t = t < 0 ? Sample{0} : static_cast<Sample>(clampSample(t) + share);
 }

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer included) and runs each for SECONDS seconds,
+# starting from its committed seed corpus and kept crashing inputs. Fails on
+# any finding; the crashing input is left in build-fuzz/findings/<target>/
+# for moving into fuzz/regressions/<target>/ with the fix.
+#
+# Usage: .ci/fuzz.sh [SECONDS]   (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-60}"
+build=build-fuzz
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DKOVREL_FUZZ=ON -DKOVREL_BUILD_TESTS=OFF -DKOVREL_WERROR=ON
+cmake --build "$build" -j2 --target fuzz_tga_reader fuzz_conversion
+
+status=0
+for target in tga_reader conversion; do
+  work="$build/corpus-run/$target"   # grows as the fuzzer finds new inputs
+  findings="$build/findings/$target"
+  mkdir -p "$work" "$findings"
+  echo "== fuzz_$target for ${seconds}s"
+  # Pictures up to 64 x 64 plus sample records fit in 16 KiB; the reader gets
+  # room for headers, ID fields and colour maps around small pictures.
+  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=30 \
+      -print_final_stats=1 -artifact_prefix="$findings/" \
+      "$work" "fuzz/corpus/$target" "fuzz/regressions/$target"; then
+    echo "fuzz_$target: finding kept in $findings" >&2
+    status=1
+  fi
+  if [ -n "$(ls -A "$findings")" ]; then
+    status=1
+  fi
+done
+exit "$status"
