@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -73,7 +75,13 @@ Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& he
   // Read only what a valid file can use, so a huge or endless input (a
   // device, say) costs no more than the largest picture.
   std::vector<std::uint8_t> bytes;
+  // Room for a regular file's bytes up front, so that the buffer is not
+  // moved while it grows; the loop below still decides what is read.
   constexpr std::size_t kChunk = 1 << 16;
+  struct stat info {};
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    bytes.reserve(std::min(static_cast<std::size_t>(info.st_size) + kChunk, kMaxTgaBytes));
+  }
   while (bytes.size() < kMaxTgaBytes) {
     const std::size_t old = bytes.size();
     const std::size_t want = std::min(kChunk, kMaxTgaBytes - old);
