@@ -1,0 +1,19 @@
+# Search speed: which line search kernels the core holds.
+#   KOVREL_PORTABLE=ON      only the portable kernel (what a processor without
+#                           AVX2 runs); CI tests this build too.
+#   KOVREL_PLAIN_SEARCH=ON  the plain search and encoder instead of the fast
+#                           ones, to time the program against.
+option(KOVREL_PORTABLE "Use only the portable line search kernel" OFF)
+option(KOVREL_PLAIN_SEARCH "Build the plain line search and tile encoder into the program" OFF)
+option(KOVREL_BUILD_BENCHMARKS "Build the benchmarks (needs Google Benchmark)" ON)
+
+if(NOT KOVREL_PORTABLE AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$"
+   AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_sources(kovrel_core PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/quantise/line_search_avx2.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/quantise/line_search_avx512.cpp)
+  target_compile_definitions(kovrel_core PRIVATE KOVREL_X86_KERNELS)
+endif()
+if(KOVREL_PLAIN_SEARCH)
+  target_compile_definitions(kovrel_core PRIVATE KOVREL_PLAIN_SEARCH)
+endif()
