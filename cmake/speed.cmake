@@ -17,3 +17,7 @@ endif()
 if(KOVREL_PLAIN_SEARCH)
   target_compile_definitions(kovrel_core PRIVATE KOVREL_PLAIN_SEARCH)
 endif()
+
+if(KOVREL_BUILD_BENCHMARKS)
+  add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
+endif()
