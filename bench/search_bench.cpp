@@ -54,23 +54,28 @@ const WorkingImage& photograph() {
   return *picture;
 }
 
-// The lines the pass meets on the photograph, each as the search sees it
-// (after the error from earlier lines), in a one-row picture apiece.
-const std::vector<WorkingImage>& passLines() {
-  static const std::vector<WorkingImage> lines = [] {
-    constexpr int kLines = 2048;
+// 2048 of the lines the pass meets on the photograph, each as the search
+// sees it (after the error from earlier lines), packed into one picture:
+// line n at tile column n % 64 of row n / 64.
+constexpr int kSampledLines = 2048;
+constexpr int kLinesPerRow = kMaxSide / kTileLinePixels;
+
+const WorkingImage& passLines() {
+  static const std::unique_ptr<WorkingImage> lines = [] {
     auto image = std::make_unique<WorkingImage>(photograph());
-    std::vector<WorkingImage> out(kLines);
+    auto out = std::make_unique<WorkingImage>();
+    out->width = kMaxSide;
+    out->height = kSampledLines / kLinesPerRow;
     int n = 0;
     const int columns = image->tileColumns();
-    for (int y = 0; y < image->height && n < kLines; ++y) {
+    for (int y = 0; y < image->height; ++y) {
       for (int c = 0; c < columns; ++c) {
         const int x0 = kTileLinePixels * c;
-        if (n < kLines && (y * columns + c) % 16 == 0) {
-          out[n].width = out[n].height = kTileLinePixels;
+        if (n < kSampledLines && (y * columns + c) % 16 == 0) {
           for (int k = 0; k < kTileLinePixels; ++k) {
             for (int ch = 0; ch < kChannels; ++ch) {
-              out[n].pixel(k, 0)[ch] = image->pixel(x0 + k, y)[ch];
+              out->pixel(kTileLinePixels * (n % kLinesPerRow) + k, n / kLinesPerRow)[ch] =
+                  image->pixel(x0 + k, y)[ch];
             }
           }
           ++n;
@@ -78,10 +83,9 @@ const std::vector<WorkingImage>& passLines() {
         commitLine(*image, x0, y, reference::searchLinePair(*image, x0, y));
       }
     }
-    out.resize(static_cast<std::size_t>(n));
     return out;
   }();
-  return lines;
+  return *lines;
 }
 
 bool sameChoice(const LineChoice& a, const LineChoice& b) {
@@ -97,11 +101,12 @@ SearchHints noHints() {
 }
 
 void searchPlain(benchmark::State& state) {
-  const std::vector<WorkingImage>& lines = passLines();
-  std::size_t i = 0;
+  const WorkingImage& lines = passLines();
+  int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(reference::searchLinePair(lines[i], 0, 0));
-    i = i + 1 == lines.size() ? 0 : i + 1;
+    benchmark::DoNotOptimize(
+        reference::searchLinePair(lines, kTileLinePixels * (i % kLinesPerRow), i / kLinesPerRow));
+    i = i + 1 == kSampledLines ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -112,19 +117,22 @@ void searchFast(benchmark::State& state, search::Kernel kernel) {
     state.SkipWithError("kernel not available on this processor or build");
     return;
   }
-  const std::vector<WorkingImage>& lines = passLines();
+  const WorkingImage& lines = passLines();
   const SearchHints hints = noHints();
-  for (const WorkingImage& line : lines) {
-    if (!sameChoice(search::searchLineWith(kernel, line, 0, 0, hints),
-                    reference::searchLinePair(line, 0, 0))) {
+  for (int n = 0; n < kSampledLines; ++n) {
+    const int x0 = kTileLinePixels * (n % kLinesPerRow);
+    const int y = n / kLinesPerRow;
+    if (!sameChoice(search::searchLineWith(kernel, lines, x0, y, hints),
+                    reference::searchLinePair(lines, x0, y))) {
       state.SkipWithError("result differs from the plain search");
       return;
     }
   }
-  std::size_t i = 0;
+  int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(search::searchLineWith(kernel, lines[i], 0, 0, hints));
-    i = i + 1 == lines.size() ? 0 : i + 1;
+    benchmark::DoNotOptimize(
+        search::searchLineWith(kernel, lines, kTileLinePixels * (i % kLinesPerRow), i / kLinesPerRow, hints));
+    i = i + 1 == kSampledLines ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
 }
