@@ -5,7 +5,7 @@
 #                           ones, to time the program against.
 option(KOVREL_PORTABLE "Use only the portable line search kernel" OFF)
 option(KOVREL_PLAIN_SEARCH "Build the plain line search and tile encoder into the program" OFF)
-option(KOVREL_BUILD_BENCHMARKS "Build the benchmarks (needs Google Benchmark)" ON)
+option(KOVREL_BUILD_BENCHMARKS "Build the benchmarks when Google Benchmark is installed" ON)
 
 if(NOT KOVREL_PORTABLE AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$"
    AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
@@ -18,6 +18,4 @@ if(KOVREL_PLAIN_SEARCH)
   target_compile_definitions(kovrel_core PRIVATE KOVREL_PLAIN_SEARCH)
 endif()
 
-if(KOVREL_BUILD_BENCHMARKS)
-  add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
-endif()
+add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/bench ${CMAKE_BINARY_DIR}/bench)
