@@ -43,14 +43,45 @@ TileLineBytes searchAllPairs(const Sample (&v)[kTileLinePixels][kChannels]) {
   return result;
 }
 
-// The usable palette index whose 8-bit triple equals (r, g, b), or 0.
-int paletteIndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
+// The usable palette colours by their 8-bit triple, hashed: slot
+// hashSlot(r, g, b) holds the colour whose triple hashes there (or 0). The
+// multiplier is one under which the 15 colours take 15 different slots.
+constexpr int kSlots = 64;
+constexpr std::uint32_t kHashMultiplier = 0x85EBCA6Bu;
+
+constexpr std::uint32_t packTriple(std::int32_t r, std::int32_t g, std::int32_t b) {
+  return static_cast<std::uint32_t>(r) << 16 | static_cast<std::uint32_t>(g) << 8 |
+         static_cast<std::uint32_t>(b);
+}
+
+constexpr int hashSlot(std::uint32_t triple) { return static_cast<int>((triple * kHashMultiplier) >> 26); }
+
+struct ColourSlots {
+  std::uint32_t triple[kSlots];
+  std::uint8_t colour[kSlots];
+  bool collision;
+};
+
+constexpr ColourSlots makeColourSlots() {
+  ColourSlots slots{};
   for (int c = kFirstUsableColour; c <= kLastUsableColour; ++c) {
-    if (kPalette[c][0] == r && kPalette[c][1] == g && kPalette[c][2] == b) {
-      return c;
-    }
+    const std::uint32_t triple = packTriple(kPalette[c][0], kPalette[c][1], kPalette[c][2]);
+    const int slot = hashSlot(triple);
+    slots.collision = slots.collision || slots.colour[slot] != 0;
+    slots.triple[slot] = triple;
+    slots.colour[slot] = static_cast<std::uint8_t>(c);
   }
-  return 0;
+  return slots;
+}
+constexpr ColourSlots kColourSlots = makeColourSlots();
+static_assert(!kColourSlots.collision, "two palette colours share a slot");
+
+// The usable palette index whose 8-bit triple is (r, g, b) (each 0 ... 255),
+// or 0.
+int paletteIndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
+  const std::uint32_t triple = packTriple(r, g, b);
+  const int slot = hashSlot(triple);
+  return kColourSlots.triple[slot] == triple ? kColourSlots.colour[slot] : 0;
 }
 
 }  // namespace
