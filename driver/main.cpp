@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/status.h"
+#include "image/image_memory.h"
 #include "image/output_file.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
   }
   const std::string path = argv[1];
 
-  auto image = std::make_unique<kovrel::WorkingImage>();
+  const kovrel::WorkingImagePtr image = kovrel::newWorkingImage();
   kovrel::TgaHeader header;
   const kovrel::Outcome read = kovrel::readTgaImage(path, *image, header);
   if (read.status != kovrel::Status::kOk) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "image/image_memory.h"
 #include "image/tga.h"
 
 namespace kovrel {
@@ -71,21 +72,19 @@ Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& he
     return {Status::kCannotOpen, path};
   }
   // Read only what a valid file can use, so a huge or endless input (a
-  // device, say) costs no more than the largest picture.
-  std::vector<std::uint8_t> bytes;
-  constexpr std::size_t kChunk = 1 << 16;
-  while (bytes.size() < kMaxTgaBytes) {
-    const std::size_t old = bytes.size();
-    const std::size_t want = std::min(kChunk, kMaxTgaBytes - old);
-    bytes.resize(old + want);
-    const std::size_t got = std::fread(bytes.data() + old, 1, want, file);
-    bytes.resize(old + got);
-    if (got < want) {
+  // device, say) costs no more than the largest picture. Unused room in
+  // the block costs nothing.
+  ByteBlock bytes(kMaxTgaBytes);
+  std::size_t size = 0;
+  while (size < kMaxTgaBytes) {
+    const std::size_t got = std::fread(bytes.data() + size, 1, kMaxTgaBytes - size, file);
+    size += got;
+    if (got == 0) {
       break;  // end of file, or a read error (a folder): the rest is missing
     }
   }
   std::fclose(file);
-  return {decodeTga(bytes.data(), bytes.size(), image, header), path};
+  return {decodeTga(bytes.data(), size, image, header), path};
 }
 
 }  // namespace kovrel

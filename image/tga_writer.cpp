@@ -20,12 +20,16 @@ std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaH
   for (std::size_t i = 3; i <= 7; ++i) {
     out[i] = 0;
   }
+  // Written in place rather than appended byte by byte: this loop touches
+  // every pixel of the picture.
+  out.resize(kTgaHeaderSize + pixels * kChannels);
+  std::uint8_t* to = out.data() + kTgaHeaderSize;
   for (int y = image.height - 1; y >= 0; --y) {
     const Sample* in = image.pixel(0, y);
     for (int x = 0; x < image.width; ++x, in += kChannels) {
       for (int c = kChannels - 1; c >= 0; --c) {
         const int value = in[c] / kSampleScale;
-        out.push_back(static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value)));
+        *to++ = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
       }
     }
   }

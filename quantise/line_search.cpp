@@ -1,5 +1,11 @@
+// The line pair search: picks the fastest kernel the processor can run.
+
 #include "colour/colour.h"
-#include "quantise/quantise.h"
+#include "quantise/line_search_kernels.h"
+
+#if defined(KOVREL_PLAIN_SEARCH)
+#include "tests/reference_search.h"
+#endif
 
 namespace kovrel {
 
@@ -50,57 +56,72 @@ static_assert(trialBound(false) == -3163 && trialBound(true) == 7243,
 
 }  // namespace
 
-LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
-  const Sample* line = image.pixel(x0, y);
-  LineChoice best;
-  std::uint32_t bestCost = 0x7FFFFFFF;
-  for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
-    for (int o = h + 1; o <= kLastUsableColour; ++o) {
-      Sample v[kChannels];
-      for (int c = 0; c < kChannels; ++c) {
-        v[c] = clampSample(line[c]);
-      }
-      std::uint32_t cost = 0;
-      std::uint8_t mask = 0;
-      bool abandoned = false;
-      for (int k = 0; k < kTileLinePixels; ++k) {
-        const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
-        const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
-        int chosen = h;
-        if (dh <= dO) {
-          cost += dh;
-        } else {
-          cost += dO;
-          chosen = o;
-          mask = static_cast<std::uint8_t>(mask | (1u << k));
-        }
-        if (cost > bestCost) {
-          abandoned = true;
-          break;
-        }
-        if (k + 1 < kTileLinePixels) {
-          const Sample* next = line + (k + 1) * kChannels;
-          for (int c = 0; c < kChannels; ++c) {
-            const int s = next[c];
-            if (s < 0) {
-              v[c] = 0;
-            } else {
-              const int e = v[c] - kPaletteSamples.colour[chosen][c];
-              v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e) / 16);
-            }
-          }
-        }
-      }
-      if (!abandoned && cost < bestCost) {
-        bestCost = cost;
-        best.background = static_cast<std::uint8_t>(h);
-        best.foreground = static_cast<std::uint8_t>(o);
-        best.mask = mask;
-        best.cost = cost;
-      }
-    }
+namespace search {
+
+bool kernelAvailable(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::kPortable:
+      return true;
+#if defined(KOVREL_X86_KERNELS)
+    case Kernel::kAvx2:
+      return __builtin_cpu_supports("avx2");
+    case Kernel::kAvx512:
+      return __builtin_cpu_supports("avx512f");
+#endif
+    default:
+      return false;
   }
-  return best;
+}
+
+Kernel fastestKernel() {
+  static const Kernel fastest = kernelAvailable(Kernel::kAvx512) ? Kernel::kAvx512
+                                : kernelAvailable(Kernel::kAvx2) ? Kernel::kAvx2
+                                                                 : Kernel::kPortable;
+  return fastest;
+}
+
+const char* kernelName(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::kAvx2:
+      return "avx2";
+    case Kernel::kAvx512:
+      return "avx512";
+    default:
+      return "portable";
+  }
+}
+
+LineChoice searchLineWith(Kernel kernel, const WorkingImage& image, int x0, int y,
+                          const SearchHints& hints) {
+  switch (kernel) {
+#if defined(KOVREL_X86_KERNELS)
+    case Kernel::kAvx2:
+      return avx2::searchLine(image, x0, y, hints);
+    case Kernel::kAvx512:
+      return avx512::searchLine(image, x0, y, hints);
+#endif
+    default:
+      return portable::searchLine(image, x0, y, hints);
+  }
+}
+
+}  // namespace search
+
+LineChoice searchLinePair(const WorkingImage& image, int x0, int y, const SearchHints& hints) {
+#if defined(KOVREL_PLAIN_SEARCH)
+  static_cast<void>(hints);
+  return reference::searchLinePair(image, x0, y);
+#else
+  static const search::Kernel kernel = search::fastestKernel();
+  return search::searchLineWith(kernel, image, x0, y, hints);
+#endif
+}
+
+LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
+  SearchHints none;
+  none.above.background = none.above.foreground = 0;
+  none.left = none.above;
+  return searchLinePair(image, x0, y, none);
 }
 
 }  // namespace kovrel

@@ -25,6 +25,17 @@ struct LineChoice {
 // smallest total cost, its mask and cost.
 LineChoice searchLinePair(const WorkingImage& image, int x0, int y);
 
+// Pairs likely to do well on a line, tried first to speed the search up:
+// the choices of the neighbouring lines already searched. They never change
+// the result; a pair that is not 1 <= h < o <= 15 is ignored.
+struct SearchHints {
+  LineChoice above;
+  LineChoice left;
+};
+
+// searchLinePair, trying the hinted pairs first. Same result for any hints.
+LineChoice searchLinePair(const WorkingImage& image, int x0, int y, const SearchHints& hints);
+
 // Overwrites the eight pixels with the chosen palette colours and spreads
 // each pixel's error, in whole sixteenths, to the pixel right (7/16), below
 // right (1/16), below left (3/16) and below (5/16).

@@ -13,12 +13,22 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress) {
   const int rows = image.tileRows();
   const auto total = static_cast<std::uint32_t>(columns * rows * kTileSide);
   std::uint32_t runCount = 0;
+  // Each column's last choice: neighbouring lines often share a pair, which
+  // makes a good first guess for the search.
+  LineChoice previous[kMaxSide / kTileLinePixels];
+  for (LineChoice& choice : previous) {
+    choice.background = choice.foreground = 0;
+  }
   for (int m = 0; m < rows; ++m) {
     for (int l = 0; l < kTileSide; ++l) {
       const int y = kTileSide * m + l;
       for (int c = 0; c < columns; ++c) {
         const int x0 = kTileLinePixels * c;
-        commitLine(image, x0, y, searchLinePair(image, x0, y));
+        SearchHints hints;
+        hints.above = previous[c];
+        hints.left = previous[c > 0 ? c - 1 : c];
+        previous[c] = searchLinePair(image, x0, y, hints);
+        commitLine(image, x0, y, previous[c]);
         const int figure = progressFigure(runCount, total);
         if (progress != nullptr && figure >= 0) {
           std::fprintf(progress, "\b\b\b%2i%%", figure);

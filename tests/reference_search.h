@@ -1,0 +1,104 @@
+// The plain line pair search and tile line encoder, written step by step as
+// the conversion defines them, in integers, with their abandonment and
+// nothing else. The differential tests hold the fast code to these, and the
+// build option KOVREL_PLAIN_SEARCH compiles them into the program instead of
+// the fast code, for timing comparisons.
+#pragma once
+
+#include <cstdint>
+
+#include "colour/colour.h"
+#include "quantise/quantise.h"
+#include "tiles/tiles.h"
+
+namespace kovrel::reference {
+
+inline LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
+  const Sample* line = image.pixel(x0, y);
+  LineChoice best;
+  std::uint32_t bestCost = 0x7FFFFFFF;
+  for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
+    for (int o = h + 1; o <= kLastUsableColour; ++o) {
+      Sample v[kChannels];
+      for (int c = 0; c < kChannels; ++c) {
+        v[c] = clampSample(line[c]);
+      }
+      std::uint32_t cost = 0;
+      std::uint8_t mask = 0;
+      bool abandoned = false;
+      for (int k = 0; k < kTileLinePixels; ++k) {
+        const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
+        const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
+        int chosen = h;
+        if (dh <= dO) {
+          cost += dh;
+        } else {
+          cost += dO;
+          chosen = o;
+          mask = static_cast<std::uint8_t>(mask | (1u << k));
+        }
+        if (cost > bestCost) {
+          abandoned = true;
+          break;
+        }
+        if (k + 1 < kTileLinePixels) {
+          const Sample* next = line + (k + 1) * kChannels;
+          for (int c = 0; c < kChannels; ++c) {
+            const int s = next[c];
+            if (s < 0) {
+              v[c] = 0;
+            } else {
+              const int e = v[c] - kPaletteSamples.colour[chosen][c];
+              v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e) / 16);
+            }
+          }
+        }
+      }
+      if (!abandoned && cost < bestCost) {
+        bestCost = cost;
+        best.background = static_cast<std::uint8_t>(h);
+        best.foreground = static_cast<std::uint8_t>(o);
+        best.mask = mask;
+        best.cost = cost;
+      }
+    }
+  }
+  return best;
+}
+
+inline TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
+  Sample v[kTileLinePixels][kChannels];
+  const Sample* line = image.pixel(x0, y);
+  for (int k = 0; k < kTileLinePixels; ++k) {
+    for (int c = 0; c < kChannels; ++c) {
+      v[k][c] = clampSample(line[k * kChannels + c]);
+    }
+  }
+  TileLineBytes result;
+  std::uint32_t best = 0x7FFFFFFF;
+  for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
+    for (int o = h + 1; o <= kLastUsableColour; ++o) {
+      std::uint32_t cost = 0;
+      unsigned bits = 0;
+      bool abandoned = false;
+      for (int k = 0; k < kTileLinePixels; ++k) {
+        const auto dh = static_cast<std::uint32_t>(colourDistance(v[k], kPaletteSamples.colour[h]));
+        const auto dO = static_cast<std::uint32_t>(colourDistance(v[k], kPaletteSamples.colour[o]));
+        bits = 2 * bits + (dh > dO ? 1u : 0u);
+        cost += dh > dO ? dO : dh;
+        if (cost > best) {
+          abandoned = true;
+          break;
+        }
+      }
+      if (!abandoned && cost < best) {
+        best = cost;
+        result.colour = static_cast<std::uint8_t>(16 * o + h);
+        result.pattern = static_cast<std::uint8_t>(bits);
+      }
+    }
+  }
+  return result;
+}
+
+}  // namespace kovrel::reference

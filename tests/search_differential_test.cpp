@@ -1,0 +1,345 @@
+// Holds the fast line search (every kernel this processor runs) and the fast
+// tile encoder to the plain ones in reference_search.h: on random lines of
+// many kinds, with random hints, and on whole pictures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "colour/colour.h"
+#include "image/tga.h"
+#include "quantise/line_search_kernels.h"
+#include "reference_search.h"
+#include "test_pictures.h"
+#include "tiles/tiles.h"
+
+namespace kovrel {
+namespace {
+
+// Lines per kind of line: 7 kinds, so about a million lines for the search
+// and as many for the encoder; sanitizer builds run a twenty-fifth.
+#if defined(KOVREL_TEST_SANITIZED)
+constexpr int kLinesPerKind = 6000;
+#else
+constexpr int kLinesPerKind = 150000;
+#endif
+
+// The stored samples the pass can leave: -1785 ... 5865.
+constexpr int kLowestStored = -1785;
+constexpr int kHighestStored = 5865;
+
+enum class LineKind {
+  kAnyStored,        // every sample anywhere in -1785 ... 5865
+  kFullScale,        // 0 ... 4080
+  kBoundaries,       // values at and around 0, 16 and 4080, and the extremes
+  kPaletteColours,   // exact palette colours, two or three of them
+  kNearPalette,      // palette colours moved by a little, either way
+  kFlat,             // one colour throughout (many pairs tie)
+  kSmooth,           // a gentle ramp, as in a photograph
+};
+
+constexpr LineKind kAllKinds[] = {LineKind::kAnyStored,      LineKind::kFullScale,
+                                  LineKind::kBoundaries,     LineKind::kPaletteColours,
+                                  LineKind::kNearPalette,    LineKind::kFlat,
+                                  LineKind::kSmooth};
+
+class LineMaker {
+ public:
+  explicit LineMaker(std::uint32_t seed) : random_(seed) {}
+
+  int between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+  // Fills pixels (0 ... 7, 0) of image with a line of the given kind.
+  void fill(WorkingImage& image, LineKind kind) {
+    int colours[3] = {between(0, 15), between(0, 15), between(0, 15)};
+    int start[kChannels];
+    int step[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+      start[c] = between(0, kFullScale);
+      step[c] = between(-160, 160);
+    }
+    const int flatColour = between(0, 15);
+    const bool flatExact = between(0, 1) == 0;
+    Sample flat[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+      flat[c] = static_cast<Sample>(flatExact ? kPaletteSamples.colour[flatColour][c]
+                                              : between(0, kFullScale));
+    }
+    for (int k = 0; k < kTileLinePixels; ++k) {
+      Sample* p = image.pixel(k, 0);
+      const int colour = colours[between(0, between(1, 2))];
+      for (int c = 0; c < kChannels; ++c) {
+        int value = 0;
+        switch (kind) {
+          case LineKind::kAnyStored:
+            value = between(kLowestStored, kHighestStored);
+            break;
+          case LineKind::kFullScale:
+            value = between(0, kFullScale);
+            break;
+          case LineKind::kBoundaries: {
+            static constexpr int kValues[] = {kLowestStored, -16, -1, 0,    1,    15,   16,
+                                              17,            4064, 4079, 4080, 4081, 4095,
+                                              kHighestStored};
+            value = kValues[between(0, static_cast<int>(std::size(kValues)) - 1)];
+            break;
+          }
+          case LineKind::kPaletteColours:
+            value = kPaletteSamples.colour[colour][c];
+            break;
+          case LineKind::kNearPalette:
+            value = kPaletteSamples.colour[colour][c] + between(-40, 40);
+            break;
+          case LineKind::kFlat:
+            value = flat[c];
+            break;
+          case LineKind::kSmooth:
+            value = start[c] + k * step[c] + between(-8, 8);
+            break;
+        }
+        p[c] = static_cast<Sample>(value);
+      }
+    }
+  }
+
+  // A hint that is sometimes a valid pair, sometimes anything at all.
+  LineChoice hint() {
+    LineChoice choice;
+    choice.background = static_cast<std::uint8_t>(between(0, 16));
+    choice.foreground = static_cast<std::uint8_t>(between(0, 16));
+    return choice;
+  }
+
+ private:
+  std::mt19937 random_;
+};
+
+std::string describeLine(const WorkingImage& image) {
+  std::ostringstream out;
+  for (int k = 0; k < kTileLinePixels; ++k) {
+    const Sample* p = image.pixel(k, 0);
+    out << " (" << p[0] << "," << p[1] << "," << p[2] << ")";
+  }
+  return out.str();
+}
+
+bool sameChoice(const LineChoice& a, const LineChoice& b) {
+  return a.background == b.background && a.foreground == b.foreground && a.mask == b.mask &&
+         a.cost == b.cost;
+}
+
+std::string describeChoice(const LineChoice& c) {
+  std::ostringstream out;
+  out << "(" << int{c.background} << "," << int{c.foreground} << ") mask " << int{c.mask} << " cost "
+      << c.cost;
+  return out.str();
+}
+
+std::vector<search::Kernel> availableKernels() {
+  std::vector<search::Kernel> kernels;
+  for (search::Kernel k : {search::Kernel::kPortable, search::Kernel::kAvx2, search::Kernel::kAvx512}) {
+    if (search::kernelAvailable(k)) {
+      kernels.push_back(k);
+    }
+  }
+  return kernels;
+}
+
+TEST(SearchKernels, PairIndexFollowsTheVisitingOrder) {
+  int expected = 0;
+  for (int h = 1; h <= 14; ++h) {
+    for (int o = h + 1; o <= 15; ++o) {
+      EXPECT_EQ(search::pairIndex(h, o), expected);
+      EXPECT_EQ(search::kPairColours[expected].background, h);
+      EXPECT_EQ(search::kPairColours[expected].foreground, o);
+      ++expected;
+    }
+  }
+  EXPECT_EQ(expected, kPairCount);
+  EXPECT_EQ(search::pairIndex(0, 2), -1);
+  EXPECT_EQ(search::pairIndex(3, 3), -1);
+  EXPECT_EQ(search::pairIndex(5, 4), -1);
+  EXPECT_EQ(search::pairIndex(1, 16), -1);
+  EXPECT_TRUE(search::kernelAvailable(search::Kernel::kPortable));
+  EXPECT_TRUE(search::kernelAvailable(search::fastestKernel()));
+}
+
+// Every kernel, with random hints, against the plain search, on
+// 7 x kLinesPerKind lines.
+TEST(SearchDifferential, RandomLinesMatchThePlainSearch) {
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 8;
+  LineMaker maker(20261208);
+  const std::vector<search::Kernel> kernels = availableKernels();
+  long lines = 0;
+  int failures = 0;
+  for (LineKind kind : kAllKinds) {
+    for (int i = 0; i < kLinesPerKind && failures < 5; ++i) {
+      maker.fill(*image, kind);
+      const LineChoice expected = reference::searchLinePair(*image, 0, 0);
+      SearchHints hints;
+      hints.above = maker.hint();
+      hints.left = maker.hint();
+      for (search::Kernel kernel : kernels) {
+        const LineChoice got = search::searchLineWith(kernel, *image, 0, 0, hints);
+        if (!sameChoice(got, expected)) {
+          ++failures;
+          ADD_FAILURE() << search::kernelName(kernel) << " kind " << static_cast<int>(kind)
+                        << " line" << describeLine(*image) << ": got " << describeChoice(got)
+                        << ", plain search " << describeChoice(expected);
+        }
+      }
+      const LineChoice dispatched = searchLinePair(*image, 0, 0);
+      if (!sameChoice(dispatched, expected)) {
+        ++failures;
+        ADD_FAILURE() << "searchLinePair line" << describeLine(*image) << ": got "
+                      << describeChoice(dispatched) << ", plain search " << describeChoice(expected);
+      }
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 7L * kLinesPerKind);
+  RecordProperty("lines", static_cast<int>(lines));
+}
+
+// Lines whose best cost is shared by several pairs: the first in visiting
+// order must win whatever pairs the hints name first.
+TEST(SearchDifferential, TiesGoToTheFirstPairWhateverTheHints) {
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 8;
+  for (int colour = 1; colour <= 15; ++colour) {
+    for (int k = 0; k < kTileLinePixels; ++k) {
+      for (int c = 0; c < kChannels; ++c) {
+        image->pixel(k, 0)[c] = kPaletteSamples.colour[colour][c];
+      }
+    }
+    // Every pair holding the colour costs 0; the first is (1, c), or (1, 2)
+    // for black.
+    const int first = colour == 1 ? 2 : colour;
+    for (int other = 1; other <= 15; ++other) {
+      if (other == colour) {
+        continue;
+      }
+      SearchHints hints;
+      hints.above.background = static_cast<std::uint8_t>(std::min(colour, other));
+      hints.above.foreground = static_cast<std::uint8_t>(std::max(colour, other));
+      hints.left = hints.above;
+      for (search::Kernel kernel : availableKernels()) {
+        const LineChoice got = search::searchLineWith(kernel, *image, 0, 0, hints);
+        EXPECT_EQ(got.background, 1) << search::kernelName(kernel) << " colour " << colour;
+        EXPECT_EQ(got.foreground, first) << search::kernelName(kernel) << " colour " << colour;
+        EXPECT_EQ(got.mask, colour == 1 ? 0x00 : 0xFF) << search::kernelName(kernel);
+        EXPECT_EQ(got.cost, 0u);
+      }
+    }
+  }
+}
+
+TEST(EncoderDifferential, RandomLinesMatchThePlainEncoder) {
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 8;
+  LineMaker maker(4080);
+  int failures = 0;
+  for (LineKind kind : kAllKinds) {
+    for (int i = 0; i < kLinesPerKind && failures < 5; ++i) {
+      maker.fill(*image, kind);
+      const TileLineBytes expected = reference::encodeTileLine(*image, 0, 0);
+      const TileLineBytes got = encodeTileLine(*image, 0, 0);
+      if (got.colour != expected.colour || got.pattern != expected.pattern) {
+        ++failures;
+        ADD_FAILURE() << "kind " << static_cast<int>(kind) << " line" << describeLine(*image)
+                      << ": got " << int{got.colour} << "/" << int{got.pattern} << ", plain encoder "
+                      << int{expected.colour} << "/" << int{expected.pattern};
+      }
+    }
+  }
+}
+
+// Every line of up to two exact palette colours, by pattern: the shortcut
+// the encoder takes for quantised lines.
+TEST(EncoderDifferential, EveryTwoColourPaletteLine) {
+  auto image = std::make_unique<WorkingImage>();
+  image->width = image->height = 8;
+  for (int a = 1; a <= 15; ++a) {
+    for (int b = 1; b <= 15; ++b) {
+      for (int bits = 0; bits < 256; bits += (a == b ? 255 : 7)) {
+        for (int k = 0; k < kTileLinePixels; ++k) {
+          const int colour = ((bits >> k) & 1) != 0 ? b : a;
+          for (int c = 0; c < kChannels; ++c) {
+            image->pixel(k, 0)[c] = kPaletteSamples.colour[colour][c];
+          }
+        }
+        const TileLineBytes expected = reference::encodeTileLine(*image, 0, 0);
+        const TileLineBytes got = encodeTileLine(*image, 0, 0);
+        ASSERT_EQ(got.colour, expected.colour) << a << " " << b << " " << bits;
+        ASSERT_EQ(got.pattern, expected.pattern) << a << " " << b << " " << bits;
+      }
+    }
+  }
+}
+
+// The pass as the program runs it against the same pass over the plain
+// search, then the tables from the fast encoder against the plain one.
+void expectSameConversion(const WorkingImage& input, const std::string& name) {
+  auto fast = std::make_unique<WorkingImage>(input);
+  auto plain = std::make_unique<WorkingImage>(input);
+  quantiseImage(*fast, nullptr);
+  for (int y = 0; y < plain->tileRows() * kTileSide; ++y) {
+    for (int x0 = 0; x0 < plain->tileColumns() * kTileLinePixels; x0 += kTileLinePixels) {
+      commitLine(*plain, x0, y, reference::searchLinePair(*plain, x0, y));
+    }
+  }
+  ASSERT_TRUE(fast->samples == plain->samples) << name << ": quantised pictures differ";
+  const TileTables tables = buildTileTables(*fast);
+  std::size_t at = kTableHeaderSize;
+  for (int r = 0; r < plain->tileRows(); ++r) {
+    for (int c = 0; c < plain->tileColumns(); ++c) {
+      for (int l = 0; l < kTileSide; ++l, ++at) {
+        const TileLineBytes expected =
+            reference::encodeTileLine(*plain, kTileLinePixels * c, kTileSide * r + l);
+        ASSERT_EQ(tables.colour[at], expected.colour) << name << " tile " << c << "," << r;
+        ASSERT_EQ(tables.pattern[at], expected.pattern) << name << " tile " << c << "," << r;
+      }
+    }
+  }
+}
+
+TEST(PassDifferential, WholePicturesMatchThePlainPass) {
+  std::ifstream file(KOVREL_SAMPLE, std::ios::binary);
+  const std::vector<std::uint8_t> photo((std::istreambuf_iterator<char>(file)),
+                                        std::istreambuf_iterator<char>());
+  auto image = std::make_unique<WorkingImage>();
+  TgaHeader header;
+  ASSERT_EQ(decodeTga(photo.data(), photo.size(), *image, header), Status::kOk);
+  expectSameConversion(*image, "photograph");
+
+  std::mt19937 random(7);
+  const auto noise = test::makeTga(203, 77, [&random](int, int) {
+    return test::Rgb{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                     static_cast<std::uint8_t>(random())};
+  });
+  ASSERT_EQ(decodeTga(noise.data(), noise.size(), *image, header), Status::kOk);
+  expectSameConversion(*image, "noise");
+
+  // Cut short: the missing bytes are stored as -16.
+  std::vector<std::uint8_t> cut(photo.begin(), photo.begin() + static_cast<std::ptrdiff_t>(photo.size() / 3));
+  ASSERT_EQ(decodeTga(cut.data(), cut.size(), *image, header), Status::kOk);
+  expectSameConversion(*image, "truncated photograph");
+
+  const auto ramp = test::makeTga(64, 40, [](int x, int y) {
+    return test::Rgb{static_cast<std::uint8_t>(4 * x), static_cast<std::uint8_t>(6 * y),
+                     static_cast<std::uint8_t>(255 - 3 * x)};
+  });
+  ASSERT_EQ(decodeTga(ramp.data(), ramp.size(), *image, header), Status::kOk);
+  expectSameConversion(*image, "ramp");
+}
+
+}  // namespace
+}  // namespace kovrel
