@@ -9,21 +9,22 @@ std::string previewPath(const std::string& inputPath) {
   return stem + "_tms.tga";
 }
 
-std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header) {
-  const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-  std::vector<std::uint8_t> out;
-  out.reserve(kTgaHeaderSize + pixels * kChannels);
-  out.insert(out.end(), header.bytes.begin(), header.bytes.end());
+std::size_t previewTgaSize(const WorkingImage& image) {
+  return kTgaHeaderSize +
+         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * kChannels;
+}
+
+void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::uint8_t* out) {
+  for (std::size_t i = 0; i < kTgaHeaderSize; ++i) {
+    out[i] = header.bytes[i];
+  }
   // No ID field or colour map is written, so the header must not announce one.
   out[0] = 0;
   out[1] = 0;
   for (std::size_t i = 3; i <= 7; ++i) {
     out[i] = 0;
   }
-  // Written in place rather than appended byte by byte: this loop touches
-  // every pixel of the picture.
-  out.resize(kTgaHeaderSize + pixels * kChannels);
-  std::uint8_t* to = out.data() + kTgaHeaderSize;
+  std::uint8_t* to = out + kTgaHeaderSize;
   for (int y = image.height - 1; y >= 0; --y) {
     const Sample* in = image.pixel(0, y);
     for (int x = 0; x < image.width; ++x, in += kChannels) {
@@ -33,6 +34,11 @@ std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaH
       }
     }
   }
+}
+
+std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header) {
+  std::vector<std::uint8_t> out(previewTgaSize(image));
+  encodePreviewTga(image, header, out.data());
   return out;
 }
 

@@ -45,6 +45,11 @@ struct TileTables {
 // Both files' complete bytes for the padded area of image.
 TileTables buildTileTables(const WorkingImage& image);
 
+// The same bytes written to pattern[0 .. tileTableSize(image)) and
+// colour[0 .. tileTableSize(image)).
+std::size_t tileTableSize(const WorkingImage& image);
+void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour);
+
 // inputPath with its last three characters replaced by extension ("CHR" or
 // "CLR"); a path shorter than three characters is kept whole and "." and the
 // extension appended (ab gives ab.CHR).
