@@ -39,6 +39,7 @@ sources=(
   image/tga_reader.cpp
   image/tga_writer.cpp
   quantise/line_search.cpp
+  quantise/line_search_portable.cpp
   quantise/line_commit.cpp
   quantise/quantise_pass.cpp
   tiles/tile_encoder.cpp
