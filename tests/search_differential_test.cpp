@@ -326,7 +326,8 @@ TEST(CommitDifferential, RandomLinesMatchThePlainCommit) {
 void expectSameConversion(const WorkingImage& input, const std::string& name) {
   auto fast = std::make_unique<WorkingImage>(input);
   auto plain = std::make_unique<WorkingImage>(input);
-  quantiseImage(*fast, nullptr);
+  std::vector<LineChoice> choices(static_cast<std::size_t>(input.tileColumns() * input.tileRows() * kTileSide));
+  quantiseImage(*fast, nullptr, choices.data());
   for (int y = 0; y < plain->tileRows() * kTileSide; ++y) {
     for (int x0 = 0; x0 < plain->tileColumns() * kTileLinePixels; x0 += kTileLinePixels) {
       reference::commitLine(*plain, x0, y, reference::searchLinePair(*plain, x0, y));
@@ -334,6 +335,12 @@ void expectSameConversion(const WorkingImage& input, const std::string& name) {
   }
   ASSERT_TRUE(fast->samples == plain->samples) << name << ": quantised pictures differ";
   const TileTables tables = buildTileTables(*fast);
+  // The program's tables, from the pass's choices.
+  std::vector<std::uint8_t> pattern(tileTableSize(*fast));
+  std::vector<std::uint8_t> colour(tileTableSize(*fast));
+  buildTileTables(*fast, choices.data(), pattern.data(), colour.data());
+  ASSERT_EQ(pattern, tables.pattern) << name;
+  ASSERT_EQ(colour, tables.colour) << name;
   std::size_t at = kTableHeaderSize;
   for (int r = 0; r < plain->tileRows(); ++r) {
     for (int c = 0; c < plain->tileColumns(); ++c) {

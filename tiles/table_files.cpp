@@ -43,6 +43,53 @@ void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint
   }
 }
 
+TileLineBytes tileLineBytesOf(const LineChoice& choice) {
+  TileLineBytes bytes;
+  const unsigned mask = choice.mask;
+  if (mask != 0 && mask != 0xFF) {
+    // Both colours, background the lower: pattern bits where the pixel
+    // shows the foreground, leftmost pixel (mask bit 0) in bit 7.
+    unsigned reversed = 0;
+    for (int k = 0; k < kTileLinePixels; ++k) {
+      reversed |= ((mask >> k) & 1u) << (kTileLinePixels - 1 - k);
+    }
+    bytes.colour = static_cast<std::uint8_t>(16 * choice.foreground + choice.background);
+    bytes.pattern = static_cast<std::uint8_t>(reversed);
+    return bytes;
+  }
+  // One colour c: the first pair holding it is (1, c), all foreground;
+  // black (1) alone pairs with 2, all background.
+  const int c = mask == 0 ? choice.background : choice.foreground;
+  const bool black = c == 1;
+  bytes.colour = static_cast<std::uint8_t>(black ? 16 * 2 + 1 : 16 * c + 1);
+  bytes.pattern = black ? 0x00 : 0xFF;
+  return bytes;
+}
+
+void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::uint8_t* pattern,
+                     std::uint8_t* colour) {
+#if defined(KOVREL_PLAIN_SEARCH)
+  // The plain build derives every byte from the pixels, as it always did.
+  static_cast<void>(choices);
+  buildTileTables(image, pattern, colour);
+#else
+  const int columns = image.tileColumns();
+  const int rows = image.tileRows();
+  writeHeader(pattern, kPatternTableStart);
+  writeHeader(colour, kColourTableStart);
+  std::size_t at = kTableHeaderSize;
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      for (int l = 0; l < kTileSide; ++l, ++at) {
+        const TileLineBytes bytes = tileLineBytesOf(choices[(kTileSide * r + l) * columns + c]);
+        pattern[at] = bytes.pattern;
+        colour[at] = bytes.colour;
+      }
+    }
+  }
+#endif
+}
+
 TileTables buildTileTables(const WorkingImage& image) {
   TileTables tables;
   tables.pattern.resize(tileTableSize(image));
