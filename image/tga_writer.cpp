@@ -24,14 +24,22 @@ void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::u
   for (std::size_t i = 3; i <= 7; ++i) {
     out[i] = 0;
   }
+  // Each row's bytes in the image's channel order first (one simple loop
+  // over the samples, which the compiler vectorises), then each pixel's
+  // three reversed.
   std::uint8_t* to = out + kTgaHeaderSize;
+  const int rowSamples = image.width * kChannels;
+  std::uint8_t row[kMaxSide * kChannels];
   for (int y = image.height - 1; y >= 0; --y) {
     const Sample* in = image.pixel(0, y);
-    for (int x = 0; x < image.width; ++x, in += kChannels) {
-      for (int c = kChannels - 1; c >= 0; --c) {
-        const int value = in[c] / kSampleScale;
-        *to++ = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-      }
+    for (int i = 0; i < rowSamples; ++i) {
+      const int value = in[i] / kSampleScale;
+      row[i] = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+    }
+    for (int i = 0; i < rowSamples; i += kChannels, to += kChannels) {
+      to[0] = row[i + 2];
+      to[1] = row[i + 1];
+      to[2] = row[i];
     }
   }
 }
