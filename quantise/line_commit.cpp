@@ -78,20 +78,28 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
   Sample* here = image.pixel(x0, y);
   // Pixel k's error units at unit[(k + 2) * 3 ...]; the rest stays 0.
   std::int16_t unit[kBelowLanes + 2 * kChannels] = {};
-  for (int c = 0; c < kChannels; ++c) {
-    int s = here[c];
-    for (int k = 0; k < kTileLinePixels; ++k) {
-      const bool foreground = ((choice.mask >> k) & 1u) != 0;
-      const int p = kPaletteSamples.colour[foreground ? choice.foreground : choice.background][c];
-      // The error unit: whole sixteenths of the limited sample's error; a
-      // negative sample spreads nothing. Lies in -255 ... 255.
-      const int u = s < 0 ? 0 : (clampSample(static_cast<Sample>(s)) - p) / kSampleScale;
-      here[k * kChannels + c] = static_cast<Sample>(p);
-      unit[(k + 2) * kChannels + c] = static_cast<std::int16_t>(u);
-      const Sample t = here[(k + 1) * kChannels + c];
-      s = t < 0 ? 0 : clampSample(t) + kRight * u;
+  // The three channels side by side (a fourth lane idles).
+  typedef std::int32_t Channels __attribute__((vector_size(4 * sizeof(std::int32_t))));
+  const auto load = [](const Sample* p) { return Channels{p[0], p[1], p[2], 0}; };
+  const Channels full = Channels{} + kFullScale;
+  Channels s = load(here);
+  for (int k = 0; k < kTileLinePixels; ++k) {
+    const bool foreground = ((choice.mask >> k) & 1u) != 0;
+    const Sample* palette = kPaletteSamples.colour[foreground ? choice.foreground : choice.background];
+    const Channels p = load(palette);
+    // The error unit: whole sixteenths of the limited sample's error; a
+    // negative sample spreads nothing. Lies in -255 ... 255.
+    const Channels error = (s < full ? s : full) - p;
+    const Channels u = ((error + ((error >> 31) & 15)) >> 4) & ~(s < 0);
+    const Channels t = load(here + (k + 1) * kChannels);
+    for (int c = 0; c < kChannels; ++c) {
+      here[k * kChannels + c] = palette[c];
+      unit[(k + 2) * kChannels + c] = static_cast<std::int16_t>(u[c]);
     }
-    here[kTileLinePixels * kChannels + c] = static_cast<Sample>(s);
+    s = ((t < full ? t : full) + kRight * u) & ~(t < 0);
+  }
+  for (int c = 0; c < kChannels; ++c) {
+    here[kTileLinePixels * kChannels + c] = static_cast<Sample>(s[c]);
   }
 
   Sample* below = image.pixel(x0 - 1, y + 1);
