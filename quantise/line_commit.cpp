@@ -103,7 +103,7 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
   }
 
   Sample* below = image.pixel(x0 - 1, y + 1);
-  std::int16_t row[kBelowLanes];
+  std::int16_t row[kBelowLanes] = {};
   std::memcpy(row, below, kBelowEntries * sizeof(Sample));
   std::int16_t share[kBelowLanes];
   for (int i = 0; i < kBelowLanes; ++i) {
