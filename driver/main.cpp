@@ -9,7 +9,6 @@
 #include <ctime>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "core/status.h"
 #include "image/image_memory.h"
@@ -64,7 +63,11 @@ int main(int argc, char** argv) {
 
   const kovrel::WorkingImagePtr image = kovrel::newWorkingImage();
   kovrel::TgaHeader header;
-  const kovrel::Outcome read = kovrel::readTgaImage(path, *image, header);
+  // The input's bytes, and later the outputs' bytes: memory the system has
+  // handed over once is reused rather than a fresh block taken (and
+  // faulted in page by page) for each.
+  kovrel::ByteBlock scratch(kovrel::kMaxTgaBytes);
+  const kovrel::Outcome read = kovrel::readTgaImage(path, *image, header, scratch);
   if (read.status != kovrel::Status::kOk) {
     return fail(read);
   }
@@ -72,7 +75,15 @@ int main(int argc, char** argv) {
   std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image->width, image->height);
   std::printf("in (%i,%i) screen 2 tiles...    ", image->tileColumns(), image->tileRows());
   std::fflush(stdout);
-  const std::uint32_t runCount = kovrel::quantiseImage(*image, stdout);
+  // The pass's choices, after the outputs' room in the same block.
+  constexpr std::size_t kChoicesAt = std::size_t{1} << 20;
+  constexpr std::size_t kMostLines = 64 * 64 * 8;
+  static_assert(kChoicesAt + kMostLines * sizeof(kovrel::LineChoice) <= kovrel::kMaxTgaBytes,
+                "the choices must fit in the block");
+  kovrel::LineChoice* const choices = reinterpret_cast<kovrel::LineChoice*>(scratch.data() + kChoicesAt);
+  std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image->tileColumns() *
+                                                                           image->tileRows() * 8));
+  const std::uint32_t runCount = kovrel::quantiseImage(*image, stdout, choices);
   print("\b\b\bOk   \n");
 
   const kovrel::Outcome clash = findOutputClash(path);
@@ -81,11 +92,20 @@ int main(int argc, char** argv) {
   }
   // The three outputs are written together: a run that fails leaves every
   // existing output as it was.
-  kovrel::TileTables tables = kovrel::buildTileTables(*image);
+  const std::size_t tableSize = kovrel::tileTableSize(*image);
+  const std::size_t previewSize = kovrel::previewTgaSize(*image);
+  static_assert(kChoicesAt >= 2 * (kovrel::kTableHeaderSize + kMostLines) +
+                                  kovrel::kTgaHeaderSize + 512 * 512 * 3,
+                "the outputs must fit before the choices");
+  std::uint8_t* const pattern = scratch.data();
+  std::uint8_t* const colour = pattern + tableSize;
+  std::uint8_t* const preview = colour + tableSize;
+  kovrel::buildTileTables(*image, choices, pattern, colour);
+  kovrel::encodePreviewTga(*image, header, preview);
   const kovrel::Outcome written = kovrel::writeOutputFiles({
-      {kovrel::tableFilePath(path, "CHR"), std::move(tables.pattern)},
-      {kovrel::tableFilePath(path, "CLR"), std::move(tables.colour)},
-      {kovrel::previewPath(path), kovrel::encodePreviewTga(*image, header)},
+      {kovrel::tableFilePath(path, "CHR"), pattern, tableSize},
+      {kovrel::tableFilePath(path, "CLR"), colour, tableSize},
+      {kovrel::previewPath(path), preview, previewSize},
   });
   if (written.status != kovrel::Status::kOk) {
     return fail(written);

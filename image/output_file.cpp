@@ -18,10 +18,10 @@ mode_t newFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -41,7 +41,7 @@ StagedFile::~StagedFile() {
   }
 }
 
-bool StagedFile::stage(const std::string& target, const std::vector<std::uint8_t>& bytes) {
+bool StagedFile::stage(const std::string& target, const std::uint8_t* data, std::size_t size) {
   // A folder in the target's place would only fail at the rename; find it
   // now, before any other output of the run has been committed.
   // A name the system cannot create (too long a path or file name) would
@@ -62,7 +62,7 @@ bool StagedFile::stage(const std::string& target, const std::vector<std::uint8_t
   temporary_ = name;
   target_ = target;
   bool ok = ::fchmod(fd, newFileMode()) == 0;
-  ok = writeAll(fd, bytes) && ok;
+  ok = writeAll(fd, data, size) && ok;
   ok = (::close(fd) == 0) && ok;
   if (!ok) {
     ::unlink(temporary_.c_str());
@@ -86,7 +86,7 @@ bool StagedFile::commit() {
 Outcome writeOutputFiles(const std::vector<OutputFile>& files) {
   std::vector<StagedFile> staged(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!staged[i].stage(files[i].path, files[i].bytes)) {
+    if (!staged[i].stage(files[i].path, files[i].data, files[i].size)) {
       return {Status::kCannotCreate, files[i].path};
     }
   }

@@ -6,6 +6,7 @@
 // temporary file when destroyed, so a failed run leaves nothing behind.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ class StagedFile {
   // every write and the close. Returns false (and keeps no temporary file)
   // on any failure: no permission, a full disk, a file-size limit, a folder
   // in the target's place, a target name too long to create.
-  bool stage(const std::string& target, const std::vector<std::uint8_t>& bytes);
+  bool stage(const std::string& target, const std::uint8_t* data, std::size_t size);
 
   // Renames the staged file over the target. Returns false, and removes the
   // temporary file, when the rename fails (a folder in the target's place).
@@ -36,9 +37,12 @@ class StagedFile {
   std::string temporary_;
 };
 
+// A file's path and its complete bytes, data[0 .. size), which the caller
+// keeps alive until writeOutputFiles returns.
 struct OutputFile {
   std::string path;
-  std::vector<std::uint8_t> bytes;
+  const std::uint8_t* data;
+  std::size_t size;
 };
 
 // Writes a run's outputs together: stages every file in order, and only when

@@ -53,6 +53,12 @@ Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image
 // kCannotOpen when the file cannot be opened. The outcome's path is path.
 Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header);
 
+class ByteBlock;
+// The same, reading into scratch, which must hold kMaxTgaBytes; afterwards
+// the caller may reuse it.
+Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header,
+                     ByteBlock& scratch);
+
 // The preview path: inputPath less its last four characters, then "_tms.tga"
 // (pic.tga gives pic_tms.tga). A path shorter than four characters is kept
 // whole and the suffix appended.
@@ -63,6 +69,11 @@ std::string previewPath(const std::string& inputPath);
 // picture proper (width x height) bottom-up, each pixel blue, green, red,
 // sample / 16 limited to 0 ... 255.
 std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header);
+
+// The same bytes written to out[0 .. previewTgaSize(image)), for callers that
+// hold memory for them already.
+std::size_t previewTgaSize(const WorkingImage& image);
+void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::uint8_t* out);
 
 }  // namespace kovrel
 

@@ -5,7 +5,8 @@ namespace kovrel {
 
 Outcome writePreviewTga(const std::string& inputPath, const WorkingImage& image,
                         const TgaHeader& header) {
-  return writeOutputFiles({{previewPath(inputPath), encodePreviewTga(image, header)}});
+  const std::vector<std::uint8_t> bytes = encodePreviewTga(image, header);
+  return writeOutputFiles({{previewPath(inputPath), bytes.data(), bytes.size()}});
 }
 
 }  // namespace kovrel

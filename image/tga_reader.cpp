@@ -67,6 +67,12 @@ Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image
 }
 
 Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header) {
+  ByteBlock scratch(kMaxTgaBytes);
+  return readTgaImage(path, image, header, scratch);
+}
+
+Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header,
+                     ByteBlock& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     return {Status::kCannotOpen, path};
@@ -74,7 +80,6 @@ Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& he
   // Read only what a valid file can use, so a huge or endless input (a
   // device, say) costs no more than the largest picture. Unused room in
   // the block costs nothing.
-  ByteBlock bytes(kMaxTgaBytes);
   std::size_t size = 0;
   while (size < kMaxTgaBytes) {
     const std::size_t got = std::fread(bytes.data() + size, 1, kMaxTgaBytes - size, file);

@@ -9,30 +9,44 @@ std::string previewPath(const std::string& inputPath) {
   return stem + "_tms.tga";
 }
 
-std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header) {
-  const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-  std::vector<std::uint8_t> out;
-  out.reserve(kTgaHeaderSize + pixels * kChannels);
-  out.insert(out.end(), header.bytes.begin(), header.bytes.end());
+std::size_t previewTgaSize(const WorkingImage& image) {
+  return kTgaHeaderSize +
+         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * kChannels;
+}
+
+void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::uint8_t* out) {
+  for (std::size_t i = 0; i < kTgaHeaderSize; ++i) {
+    out[i] = header.bytes[i];
+  }
   // No ID field or colour map is written, so the header must not announce one.
   out[0] = 0;
   out[1] = 0;
   for (std::size_t i = 3; i <= 7; ++i) {
     out[i] = 0;
   }
-  // Written in place rather than appended byte by byte: this loop touches
-  // every pixel of the picture.
-  out.resize(kTgaHeaderSize + pixels * kChannels);
-  std::uint8_t* to = out.data() + kTgaHeaderSize;
+  // Each row's bytes in the image's channel order first (one simple loop
+  // over the samples, which the compiler vectorises), then each pixel's
+  // three reversed.
+  std::uint8_t* to = out + kTgaHeaderSize;
+  const int rowSamples = image.width * kChannels;
+  std::uint8_t row[kMaxSide * kChannels];
   for (int y = image.height - 1; y >= 0; --y) {
     const Sample* in = image.pixel(0, y);
-    for (int x = 0; x < image.width; ++x, in += kChannels) {
-      for (int c = kChannels - 1; c >= 0; --c) {
-        const int value = in[c] / kSampleScale;
-        *to++ = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-      }
+    for (int i = 0; i < rowSamples; ++i) {
+      const int value = in[i] / kSampleScale;
+      row[i] = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+    }
+    for (int i = 0; i < rowSamples; i += kChannels, to += kChannels) {
+      to[0] = row[i + 2];
+      to[1] = row[i + 1];
+      to[2] = row[i];
     }
   }
+}
+
+std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header) {
+  std::vector<std::uint8_t> out(previewTgaSize(image));
+  encodePreviewTga(image, header, out.data());
   return out;
 }
 

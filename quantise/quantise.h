@@ -51,4 +51,8 @@ int progressFigure(std::uint32_t n, std::uint32_t total);
 // processed (runCount): tile columns x tile rows x 8.
 std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress);
 
+// The same, also keeping each TileLine's choice: the line at tile column c
+// of pixel row y in choices[y * tile columns + c].
+std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice* choices);
+
 }  // namespace kovrel

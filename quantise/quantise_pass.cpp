@@ -9,6 +9,10 @@ int progressFigure(std::uint32_t n, std::uint32_t total) {
 }
 
 std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress) {
+  return quantiseImage(image, progress, nullptr);
+}
+
+std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice* choices) {
   const int columns = image.tileColumns();
   const int rows = image.tileRows();
   const auto total = static_cast<std::uint32_t>(columns * rows * kTileSide);
@@ -29,6 +33,9 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress) {
         hints.left = previous[c > 0 ? c - 1 : c];
         previous[c] = searchLinePair(image, x0, y, hints);
         commitLine(image, x0, y, previous[c]);
+        if (choices != nullptr) {
+          choices[y * columns + c] = previous[c];
+        }
         const int figure = progressFigure(runCount, total);
         if (progress != nullptr && figure >= 0) {
           std::fprintf(progress, "\b\b\b%2i%%", figure);

@@ -101,4 +101,26 @@ inline TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
   return result;
 }
 
+// The line commit pixel by pixel, channel by channel, each share added on
+// its own in the order the rules give.
+inline void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
+  const auto addShare = [](Sample& t, int share) {
+    t = t < 0 ? Sample{0} : static_cast<Sample>(clampSample(t) + share);
+  };
+  for (int k = 0; k < kTileLinePixels; ++k) {
+    const int x = x0 + k;
+    const bool foreground = ((choice.mask >> k) & 1u) != 0;
+    const Sample* p = kPaletteSamples.colour[foreground ? choice.foreground : choice.background];
+    for (int c = 0; c < kChannels; ++c) {
+      const int s = image.pixel(x, y)[c];
+      const int u = s < 0 ? 0 : (clampSample(static_cast<Sample>(s)) - p[c]) / 16;
+      image.pixel(x, y)[c] = p[c];
+      addShare(image.pixel(x + 1, y + 1)[c], 1 * u);
+      addShare(image.pixel(x - 1, y + 1)[c], 3 * u);
+      addShare(image.pixel(x, y + 1)[c], 5 * u);
+      addShare(image.pixel(x + 1, y)[c], 7 * u);
+    }
+  }
+}
+
 }  // namespace kovrel::reference

@@ -285,19 +285,62 @@ TEST(EncoderDifferential, EveryTwoColourPaletteLine) {
   }
 }
 
+// The commit against the plain one on lines whose own pixels and whose
+// neighbours (right, and the row below from x0 - 1 to x0 + 8) hold any
+// stored sample, negative and above full scale included, at the picture's
+// left and right edges and inside.
+TEST(CommitDifferential, RandomLinesMatchThePlainCommit) {
+  std::mt19937 random(11);
+  const auto between = [&random](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  auto fast = std::make_unique<WorkingImage>();
+  auto plain = std::make_unique<WorkingImage>();
+  for (int trial = 0; trial < kLinesPerKind / 8; ++trial) {
+    const int x0 = kTileLinePixels * between(0, 2) * (kMaxSide / kTileLinePixels - 1) / 2;
+    const int y = between(0, 1) * (kMaxSide - 1);
+    for (int row = y; row <= y + 1; ++row) {
+      for (int x = x0 - 1; x <= x0 + kTileLinePixels; ++x) {
+        for (int c = 0; c < kChannels; ++c) {
+          const int pick = between(0, 5);
+          const int value = pick == 0   ? between(kLowestStored, -1)
+                            : pick == 1 ? between(kFullScale, kHighestStored)
+                            : pick == 2 ? kPaletteSamples.colour[between(1, 15)][c] + between(-20, 20)
+                                        : between(0, kFullScale);
+          fast->pixel(x, row)[c] = plain->pixel(x, row)[c] = static_cast<Sample>(value);
+        }
+      }
+    }
+    LineChoice choice;
+    choice.background = static_cast<std::uint8_t>(between(1, 14));
+    choice.foreground = static_cast<std::uint8_t>(between(choice.background + 1, 15));
+    choice.mask = static_cast<std::uint8_t>(between(0, 255));
+    commitLine(*fast, x0, y, choice);
+    reference::commitLine(*plain, x0, y, choice);
+    ASSERT_TRUE(fast->samples == plain->samples) << "trial " << trial;
+  }
+}
+
 // The pass as the program runs it against the same pass over the plain
 // search, then the tables from the fast encoder against the plain one.
 void expectSameConversion(const WorkingImage& input, const std::string& name) {
   auto fast = std::make_unique<WorkingImage>(input);
   auto plain = std::make_unique<WorkingImage>(input);
-  quantiseImage(*fast, nullptr);
+  std::vector<LineChoice> choices(static_cast<std::size_t>(input.tileColumns() * input.tileRows() * kTileSide));
+  quantiseImage(*fast, nullptr, choices.data());
   for (int y = 0; y < plain->tileRows() * kTileSide; ++y) {
     for (int x0 = 0; x0 < plain->tileColumns() * kTileLinePixels; x0 += kTileLinePixels) {
-      commitLine(*plain, x0, y, reference::searchLinePair(*plain, x0, y));
+      reference::commitLine(*plain, x0, y, reference::searchLinePair(*plain, x0, y));
     }
   }
   ASSERT_TRUE(fast->samples == plain->samples) << name << ": quantised pictures differ";
   const TileTables tables = buildTileTables(*fast);
+  // The program's tables, from the pass's choices.
+  std::vector<std::uint8_t> pattern(tileTableSize(*fast));
+  std::vector<std::uint8_t> colour(tileTableSize(*fast));
+  buildTileTables(*fast, choices.data(), pattern.data(), colour.data());
+  ASSERT_EQ(pattern, tables.pattern) << name;
+  ASSERT_EQ(colour, tables.colour) << name;
   std::size_t at = kTableHeaderSize;
   for (int r = 0; r < plain->tileRows(); ++r) {
     for (int c = 0; c < plain->tileColumns(); ++c) {

@@ -45,6 +45,34 @@ TEST(TileEncoder, BytesFollowTheColoursInTheLine) {
   }
 }
 
+// A committed line holds the colours its mask selects; the bytes follow the
+// rules for the colours present, whichever pair the search chose.
+TEST(TileEncoder, BytesFromTheSearchChoice) {
+  struct Case {
+    std::uint8_t background, foreground, mask;
+    std::uint8_t colour, pattern;
+  };
+  const Case cases[] = {
+      {4, 9, 0x01, 0x94, 0x80},  // pixel 0 (bit 0) is the leftmost: bit 7
+      {4, 9, 0xF0, 0x94, 0x0F},
+      {1, 15, 0xFF, 0xF1, 0xFF},  // white alone
+      {6, 15, 0xFF, 0xF1, 0xFF},  // white alone, whatever the unused colour
+      {6, 15, 0x00, 0x61, 0xFF},  // colour 6 alone pairs with 1, all foreground
+      {1, 2, 0x00, 0x21, 0x00},   // black alone
+      {1, 7, 0x00, 0x21, 0x00},
+      {2, 3, 0x00, 0x21, 0xFF},   // green (2) alone: pair (1, 2), foreground
+  };
+  for (const Case& c : cases) {
+    LineChoice choice;
+    choice.background = c.background;
+    choice.foreground = c.foreground;
+    choice.mask = c.mask;
+    const TileLineBytes bytes = tileLineBytesOf(choice);
+    EXPECT_EQ(bytes.colour, c.colour) << int{c.background} << " " << int{c.foreground} << " " << int{c.mask};
+    EXPECT_EQ(bytes.pattern, c.pattern) << int{c.background} << " " << int{c.foreground} << " " << int{c.mask};
+  }
+}
+
 TEST(TileTables, GreyTileGivesKnownBytes) {
   auto image = std::make_unique<WorkingImage>();
   TgaHeader header;

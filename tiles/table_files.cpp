@@ -8,37 +8,93 @@ constexpr std::uint16_t kPatternTableStart = 0x0000;
 constexpr std::uint16_t kColourTableStart = 0x2000;
 constexpr std::uint16_t kFullScreenTableBytes = 32 * 24 * 8;  // 6144
 
-void appendHeader(std::vector<std::uint8_t>& out, std::uint16_t start) {
+void writeHeader(std::uint8_t* out, std::uint16_t start) {
   const auto end = static_cast<std::uint16_t>(start + kFullScreenTableBytes - 1);
-  out.push_back(kBsaveId);
-  out.push_back(static_cast<std::uint8_t>(start & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(start >> 8));
-  out.push_back(static_cast<std::uint8_t>(end & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(end >> 8));
-  out.push_back(0);  // run address
-  out.push_back(0);
+  out[0] = kBsaveId;
+  out[1] = static_cast<std::uint8_t>(start & 0xFF);
+  out[2] = static_cast<std::uint8_t>(start >> 8);
+  out[3] = static_cast<std::uint8_t>(end & 0xFF);
+  out[4] = static_cast<std::uint8_t>(end >> 8);
+  out[5] = 0;  // run address
+  out[6] = 0;
 }
 
 }  // namespace
 
-TileTables buildTileTables(const WorkingImage& image) {
+std::size_t tileTableSize(const WorkingImage& image) {
+  return kTableHeaderSize +
+         static_cast<std::size_t>(image.tileColumns() * image.tileRows() * kTileSide);
+}
+
+void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour) {
   const int columns = image.tileColumns();
   const int rows = image.tileRows();
-  const std::size_t body = static_cast<std::size_t>(columns * rows * kTileSide);
-  TileTables tables;
-  tables.pattern.reserve(kTableHeaderSize + body);
-  tables.colour.reserve(kTableHeaderSize + body);
-  appendHeader(tables.pattern, kPatternTableStart);
-  appendHeader(tables.colour, kColourTableStart);
+  writeHeader(pattern, kPatternTableStart);
+  writeHeader(colour, kColourTableStart);
+  std::size_t at = kTableHeaderSize;
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
-      for (int l = 0; l < kTileSide; ++l) {
+      for (int l = 0; l < kTileSide; ++l, ++at) {
         const TileLineBytes bytes = encodeTileLine(image, kTileLinePixels * c, kTileSide * r + l);
-        tables.pattern.push_back(bytes.pattern);
-        tables.colour.push_back(bytes.colour);
+        pattern[at] = bytes.pattern;
+        colour[at] = bytes.colour;
       }
     }
   }
+}
+
+TileLineBytes tileLineBytesOf(const LineChoice& choice) {
+  TileLineBytes bytes;
+  const unsigned mask = choice.mask;
+  if (mask != 0 && mask != 0xFF) {
+    // Both colours, background the lower: pattern bits where the pixel
+    // shows the foreground, leftmost pixel (mask bit 0) in bit 7.
+    unsigned reversed = 0;
+    for (int k = 0; k < kTileLinePixels; ++k) {
+      reversed |= ((mask >> k) & 1u) << (kTileLinePixels - 1 - k);
+    }
+    bytes.colour = static_cast<std::uint8_t>(16 * choice.foreground + choice.background);
+    bytes.pattern = static_cast<std::uint8_t>(reversed);
+    return bytes;
+  }
+  // One colour c: the first pair holding it is (1, c), all foreground;
+  // black (1) alone pairs with 2, all background.
+  const int c = mask == 0 ? choice.background : choice.foreground;
+  const bool black = c == 1;
+  bytes.colour = static_cast<std::uint8_t>(black ? 16 * 2 + 1 : 16 * c + 1);
+  bytes.pattern = black ? 0x00 : 0xFF;
+  return bytes;
+}
+
+void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::uint8_t* pattern,
+                     std::uint8_t* colour) {
+#if defined(KOVREL_PLAIN_SEARCH)
+  // The plain build derives every byte from the pixels, as it always did.
+  static_cast<void>(choices);
+  buildTileTables(image, pattern, colour);
+#else
+  const int columns = image.tileColumns();
+  const int rows = image.tileRows();
+  writeHeader(pattern, kPatternTableStart);
+  writeHeader(colour, kColourTableStart);
+  std::size_t at = kTableHeaderSize;
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      for (int l = 0; l < kTileSide; ++l, ++at) {
+        const TileLineBytes bytes = tileLineBytesOf(choices[(kTileSide * r + l) * columns + c]);
+        pattern[at] = bytes.pattern;
+        colour[at] = bytes.colour;
+      }
+    }
+  }
+#endif
+}
+
+TileTables buildTileTables(const WorkingImage& image) {
+  TileTables tables;
+  tables.pattern.resize(tileTableSize(image));
+  tables.colour.resize(tileTableSize(image));
+  buildTileTables(image, tables.pattern.data(), tables.colour.data());
   return tables;
 }
 

@@ -22,6 +22,7 @@
 
 #include "core/status.h"
 #include "image/working_image.h"
+#include "quantise/quantise.h"
 
 namespace kovrel {
 
@@ -44,6 +45,21 @@ struct TileTables {
 
 // Both files' complete bytes for the padded area of image.
 TileTables buildTileTables(const WorkingImage& image);
+
+// The same bytes written to pattern[0 .. tileTableSize(image)) and
+// colour[0 .. tileTableSize(image)).
+std::size_t tileTableSize(const WorkingImage& image);
+void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour);
+
+// The bytes encodeTileLine derives from a TileLine that the pass committed
+// with choice: the committed pixels hold exact palette colours, and no later
+// commit changes them, so its colours are those the mask selects.
+TileLineBytes tileLineBytesOf(const LineChoice& choice);
+
+// buildTileTables for an image just quantised, from the pass's choices
+// (quantiseImage's layout) instead of the pixels; the same bytes.
+void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::uint8_t* pattern,
+                     std::uint8_t* colour);
 
 // inputPath with its last three characters replaced by extension ("CHR" or
 // "CLR"); a path shorter than three characters is kept whole and "." and the
