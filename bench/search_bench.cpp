@@ -93,13 +93,6 @@ bool sameChoice(const LineChoice& a, const LineChoice& b) {
          a.cost == b.cost;
 }
 
-SearchHints noHints() {
-  SearchHints hints;
-  hints.above.background = hints.above.foreground = 0;
-  hints.left = hints.above;
-  return hints;
-}
-
 void searchPlain(benchmark::State& state) {
   const WorkingImage& lines = passLines();
   int i = 0;
@@ -114,7 +107,7 @@ BENCHMARK(searchPlain)->Name("TileLine/plain");
 
 void searchFast(benchmark::State& state, search::Kernel kernel) {
   const WorkingImage& lines = passLines();
-  const SearchHints hints = noHints();
+  const SearchHints hints = SearchHints{};
   for (int n = 0; n < kSampledLines; ++n) {
     const int x0 = kTileLinePixels * (n % kLinesPerRow);
     const int y = n / kLinesPerRow;

@@ -118,10 +118,7 @@ LineChoice searchLinePair(const WorkingImage& image, int x0, int y, const Search
 }
 
 LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
-  SearchHints none;
-  none.above.background = none.above.foreground = 0;
-  none.left = none.above;
-  return searchLinePair(image, x0, y, none);
+  return searchLinePair(image, x0, y, SearchHints{});
 }
 
 }  // namespace kovrel

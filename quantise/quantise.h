@@ -27,10 +27,11 @@ LineChoice searchLinePair(const WorkingImage& image, int x0, int y);
 
 // Pairs likely to do well on a line, tried first to speed the search up:
 // the choices of the neighbouring lines already searched. They never change
-// the result; a pair that is not 1 <= h < o <= 15 is ignored.
+// the result; a pair that is not 1 <= h < o <= 15 is ignored, as kNoChoice.
+constexpr LineChoice kNoChoice = {0, 0, 0, 0};
 struct SearchHints {
-  LineChoice above;
-  LineChoice left;
+  LineChoice above = kNoChoice;
+  LineChoice left = kNoChoice;
 };
 
 // searchLinePair, trying the hinted pairs first. Same result for any hints.

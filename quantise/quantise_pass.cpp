@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <iterator>
+
 #include "quantise/quantise.h"
 
 namespace kovrel {
@@ -20,9 +23,7 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice
   // Each column's last choice: neighbouring lines often share a pair, which
   // makes a good first guess for the search.
   LineChoice previous[kMaxSide / kTileLinePixels];
-  for (LineChoice& choice : previous) {
-    choice.background = choice.foreground = 0;
-  }
+  std::fill(std::begin(previous), std::end(previous), kNoChoice);
   for (int m = 0; m < rows; ++m) {
     for (int l = 0; l < kTileSide; ++l) {
       const int y = kTileSide * m + l;

@@ -19,14 +19,12 @@ void writeHeader(std::uint8_t* out, std::uint16_t start) {
   out[6] = 0;
 }
 
-}  // namespace
-
-std::size_t tileTableSize(const WorkingImage& image) {
-  return kTableHeaderSize +
-         static_cast<std::size_t>(image.tileColumns() * image.tileRows() * kTileSide);
-}
-
-void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour) {
+// Both headers, then one byte per TileLine in table order: tile rows top to
+// bottom, tile columns left to right, the tile's lines top to bottom.
+// lineBytes(tile column, pixel row) gives the TileLine's two bytes.
+template <typename LineBytes>
+void fillTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour,
+                const LineBytes& lineBytes) {
   const int columns = image.tileColumns();
   const int rows = image.tileRows();
   writeHeader(pattern, kPatternTableStart);
@@ -35,12 +33,24 @@ void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
       for (int l = 0; l < kTileSide; ++l, ++at) {
-        const TileLineBytes bytes = encodeTileLine(image, kTileLinePixels * c, kTileSide * r + l);
+        const TileLineBytes bytes = lineBytes(c, kTileSide * r + l);
         pattern[at] = bytes.pattern;
         colour[at] = bytes.colour;
       }
     }
   }
+}
+
+}  // namespace
+
+std::size_t tileTableSize(const WorkingImage& image) {
+  return kTableHeaderSize +
+         static_cast<std::size_t>(image.tileColumns() * image.tileRows() * kTileSide);
+}
+
+void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour) {
+  fillTables(image, pattern, colour,
+             [&image](int column, int y) { return encodeTileLine(image, kTileLinePixels * column, y); });
 }
 
 TileLineBytes tileLineBytesOf(const LineChoice& choice) {
@@ -74,19 +84,9 @@ void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::
   buildTileTables(image, pattern, colour);
 #else
   const int columns = image.tileColumns();
-  const int rows = image.tileRows();
-  writeHeader(pattern, kPatternTableStart);
-  writeHeader(colour, kColourTableStart);
-  std::size_t at = kTableHeaderSize;
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < columns; ++c) {
-      for (int l = 0; l < kTileSide; ++l, ++at) {
-        const TileLineBytes bytes = tileLineBytesOf(choices[(kTileSide * r + l) * columns + c]);
-        pattern[at] = bytes.pattern;
-        colour[at] = bytes.colour;
-      }
-    }
-  }
+  fillTables(image, pattern, colour, [choices, columns](int column, int y) {
+    return tileLineBytesOf(choices[y * columns + column]);
+  });
 #endif
 }
 

@@ -91,8 +91,8 @@ int paletteIndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
 // pixel's is a usable palette colour's, and the line holds at most two
 // colours, the pair of those colours costs 0 and no earlier pair does (no two
 // usable colours are at distance 0), so the bytes follow from the colours
-// alone; a single colour c pairs with 1, the first pair holding it, or with 2
-// when c is 1. Any other line takes the full search.
+// alone, as a committed line's do (tileLineBytesOf). Any other line takes the
+// full search.
 TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
 #if defined(KOVREL_PLAIN_SEARCH)
   return reference::encodeTileLine(image, x0, y);
@@ -124,23 +124,14 @@ TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
       }
     }
     if (twoAtMost) {
-      TileLineBytes bytes;
-      if (second == 0) {
-        // One colour: pair (1, c), all foreground; black alone pairs (1, 2).
-        const bool black = first == kFirstUsableColour;
-        bytes.colour = static_cast<std::uint8_t>(16 * (black ? first + 1 : first) + kFirstUsableColour);
-        bytes.pattern = black ? 0x00 : 0xFF;
-        return bytes;
-      }
-      const int high = first > second ? first : second;
-      const int low = first > second ? second : first;
-      bytes.colour = static_cast<std::uint8_t>(16 * high + low);
-      unsigned bits = 0;
+      // Read as the committed line of the pair of its colours.
+      LineChoice choice;
+      choice.background = static_cast<std::uint8_t>(second == 0 || first < second ? first : second);
+      choice.foreground = static_cast<std::uint8_t>(first > second ? first : second);
       for (int k = 0; k < kTileLinePixels; ++k) {
-        bits = 2 * bits + (colour[k] == high ? 1u : 0u);
+        choice.mask = static_cast<std::uint8_t>(choice.mask | (colour[k] == choice.foreground) << k);
       }
-      bytes.pattern = static_cast<std::uint8_t>(bits);
-      return bytes;
+      return tileLineBytesOf(choice);
     }
   }
   return searchAllPairs(v);

@@ -3,7 +3,10 @@
 # to a WebAssembly reactor (clang 14, wasm32-wasi, no JavaScript glue) and
 # copies the page beside it.
 #
-#   web/build.sh SOURCE_DIR OUTPUT_DIR [--werror]
+#   web/build.sh SOURCE_DIR OUTPUT_DIR [--werror] CORE_SOURCE...
+#
+# CORE_SOURCE: the core's in-memory sources, relative to SOURCE_DIR; the
+# `web` target passes the list the library is built from.
 #
 # Needs Debian's clang-14, lld-14, wasi-libc, libc++-14-dev-wasm32,
 # libc++abi-14-dev-wasm32 and libclang-rt-14-dev-wasm32. CXX_WASM overrides
@@ -12,10 +15,17 @@ set -euo pipefail
 
 src=$(cd "${1:?source folder}" && pwd)
 out=${2:?output folder}
+shift 2
 werror=()
-if [ "${3:-}" = "--werror" ]; then
+if [ "${1:-}" = "--werror" ]; then
   werror=(-Werror)
+  shift
 fi
+if [ "$#" -eq 0 ]; then
+  echo "web/build.sh: no core sources given" >&2
+  exit 1
+fi
+sources=("$@" web/kovrel_wasm.cpp)
 
 cxx=${CXX_WASM:-}
 if [ -z "$cxx" ]; then
@@ -31,21 +41,6 @@ if [ -z "$cxx" ]; then
        "libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32)" >&2
   exit 1
 fi
-
-# Only the parts of the core that work in memory: the file-writing parts
-# (output_file, tga_file_writer, table_writer) and the driver stay out.
-sources=(
-  core/status.cpp
-  image/tga_reader.cpp
-  image/tga_writer.cpp
-  quantise/line_search.cpp
-  quantise/line_search_portable.cpp
-  quantise/line_commit.cpp
-  quantise/quantise_pass.cpp
-  tiles/tile_encoder.cpp
-  tiles/table_files.cpp
-  web/kovrel_wasm.cpp
-)
 
 mkdir -p "$out"
 tmp=$(mktemp -d)
