@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,6 +65,13 @@ inline RunResult runKovrel(const std::string& folder, const std::vector<std::str
         _exit(126);
       }
     }
+    std::string exe = KOVREL_EXE;
+    // Opened before any change of user: the other user may not be allowed
+    // through the folders the build lives in (a private temporary clone).
+    const int exeFd = open(exe.c_str(), O_RDONLY);
+    if (exeFd < 0) {
+      _exit(127);
+    }
     if (limits.asUser >= 0 && (setgid(static_cast<gid_t>(limits.asUser)) != 0 ||
                                setuid(static_cast<uid_t>(limits.asUser)) != 0)) {
       _exit(126);
@@ -72,14 +80,13 @@ inline RunResult runKovrel(const std::string& folder, const std::vector<std::str
       _exit(127);
     }
     std::vector<char*> argv;
-    std::string exe = KOVREL_EXE;
     argv.push_back(exe.data());
     std::vector<std::string> copies = args;
     for (std::string& a : copies) {
       argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
+    fexecve(exeFd, argv.data(), environ);
     _exit(127);
   }
   close(pipeFds[1]);
