@@ -105,7 +105,34 @@ LineChoice searchLineWith(Kernel kernel, const WorkingImage& image, int x0, int 
   }
 }
 
+void searchTwoLinesWith(Kernel kernel, const WorkingImage& image, const LinePlace (&places)[2],
+                        const SearchHints (&hints)[2], LineChoice (&choices)[2]) {
+  switch (kernel) {
+#if defined(KOVREL_X86_KERNELS)
+    case Kernel::kAvx2:
+      return avx2::searchTwoLines(image, places, hints, choices);
+    case Kernel::kAvx512:
+      return avx512::searchTwoLines(image, places, hints, choices);
+#endif
+    default:
+      return portable::searchTwoLines(image, places, hints, choices);
+  }
+}
+
 }  // namespace search
+
+void searchTwoLinePairs(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
+                        LineChoice (&choices)[2]) {
+#if defined(KOVREL_PLAIN_SEARCH)
+  for (int l = 0; l < 2; ++l) {
+    static_cast<void>(hints);
+    choices[l] = reference::searchLinePair(image, places[l].x0, places[l].y);
+  }
+#else
+  static const search::Kernel kernel = search::fastestKernel();
+  search::searchTwoLinesWith(kernel, image, places, hints, choices);
+#endif
+}
 
 LineChoice searchLinePair(const WorkingImage& image, int x0, int y, const SearchHints& hints) {
 #if defined(KOVREL_PLAIN_SEARCH)

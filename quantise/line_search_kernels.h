@@ -67,14 +67,24 @@ const char* kernelName(Kernel kernel);
 LineChoice searchLineWith(Kernel kernel, const WorkingImage& image, int x0, int y,
                           const SearchHints& hints);
 
+// searchTwoLinePairs with the given kernel, which must be available.
+void searchTwoLinesWith(Kernel kernel, const WorkingImage& image, const LinePlace (&places)[2],
+                        const SearchHints (&hints)[2], LineChoice (&choices)[2]);
+
 namespace portable {
 LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-}
+void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
+                    LineChoice (&choices)[2]);
+}  // namespace portable
 namespace avx2 {
 LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-}
+void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
+                    LineChoice (&choices)[2]);
+}  // namespace avx2
 namespace avx512 {
 LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-}
+void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
+                    LineChoice (&choices)[2]);
+}  // namespace avx512
 
 }  // namespace kovrel::search

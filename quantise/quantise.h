@@ -37,6 +37,18 @@ struct SearchHints {
 // searchLinePair, trying the hinted pairs first. Same result for any hints.
 LineChoice searchLinePair(const WorkingImage& image, int x0, int y, const SearchHints& hints);
 
+// Where a TileLine starts: pixels (x0 ... x0 + 7, y).
+struct LinePlace {
+  int x0;
+  int y;
+};
+
+// searchLinePair on two TileLines at once, neither of which reads pixels the
+// other's commit would change: faster than one after the other, with the
+// same results.
+void searchTwoLinePairs(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
+                        LineChoice (&choices)[2]);
+
 // Overwrites the eight pixels with the chosen palette colours and spreads
 // each pixel's error, in whole sixteenths, to the pixel right (7/16), below
 // right (1/16), below left (3/16) and below (5/16).

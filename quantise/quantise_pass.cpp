@@ -24,25 +24,54 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice
   // makes a good first guess for the search.
   LineChoice previous[kMaxSide / kTileLinePixels];
   std::fill(std::begin(previous), std::end(previous), kNoChoice);
-  for (int m = 0; m < rows; ++m) {
-    for (int l = 0; l < kTileSide; ++l) {
-      const int y = kTileSide * m + l;
-      for (int c = 0; c < columns; ++c) {
-        const int x0 = kTileLinePixels * c;
-        SearchHints hints;
-        hints.above = previous[c];
-        hints.left = previous[c > 0 ? c - 1 : c];
-        previous[c] = searchLinePair(image, x0, y, hints);
-        commitLine(image, x0, y, previous[c]);
-        if (choices != nullptr) {
-          choices[y * columns + c] = previous[c];
-        }
-        const int figure = progressFigure(runCount, total);
-        if (progress != nullptr && figure >= 0) {
-          std::fprintf(progress, "\b\b\b%2i%%", figure);
-          std::fflush(progress);
-        }
-        ++runCount;
+  const auto finish = [&](const LinePlace& place, const LineChoice& choice) {
+    const int c = place.x0 / kTileLinePixels;
+    previous[c] = choice;
+    commitLine(image, place.x0, place.y, choice);
+    if (choices != nullptr) {
+      choices[place.y * columns + c] = choice;
+    }
+    const int figure = progressFigure(runCount, total);
+    if (progress != nullptr && figure >= 0) {
+      std::fprintf(progress, "\b\b\b%2i%%", figure);
+      std::fflush(progress);
+    }
+    ++runCount;
+  };
+  const auto hintsAt = [&](int c) {
+    SearchHints hints;
+    hints.above = previous[c];
+    hints.left = previous[c > 0 ? c - 1 : c];
+    return hints;
+  };
+  // Raster order asks for row y's lines left to right before row y + 1's.
+  // A line's search reads what the lines above it, above left and above
+  // right, and the line on its left, have committed, and its commit reaches
+  // only its own pixels, the next pixel on the right and the row below. So
+  // line c of row y + 1 may be worked at the same time as line c + 2 of row
+  // y, once line c + 1 of row y and line c - 1 of row y + 1 are done: the
+  // two rows go together, the lower one two lines behind. Every pixel then
+  // receives the same shares in the same order as in raster order, and the
+  // lines are still counted one by one for the progress figure.
+  static_assert(kTileSide % 2 == 0, "pixel rows go in pairs");
+  constexpr int kLag = 2;
+  for (int y = 0; y < rows * kTileSide; y += 2) {
+    for (int t = 0; t < columns + kLag; ++t) {
+      const LinePlace upper{kTileLinePixels * t, y};
+      const LinePlace lower{kTileLinePixels * (t - kLag), y + 1};
+      const bool upperDue = t < columns;
+      const bool lowerDue = t >= kLag;
+      if (upperDue && lowerDue) {
+        const LinePlace places[2] = {upper, lower};
+        const SearchHints hints[2] = {hintsAt(t), hintsAt(t - kLag)};
+        LineChoice found[2];
+        searchTwoLinePairs(image, places, hints, found);
+        finish(upper, found[0]);
+        finish(lower, found[1]);
+      } else if (upperDue) {
+        finish(upper, searchLinePair(image, upper.x0, upper.y, hintsAt(t)));
+      } else if (lowerDue) {
+        finish(lower, searchLinePair(image, lower.x0, lower.y, hintsAt(t - kLag)));
       }
     }
   }

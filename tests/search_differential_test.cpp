@@ -180,6 +180,9 @@ TEST(SearchDifferential, RandomLinesMatchThePlainSearch) {
   const std::vector<search::Kernel> kernels = availableKernels();
   long lines = 0;
   int failures = 0;
+  // The line before, in row 1, for the search of two lines at once.
+  LineChoice before = reference::searchLinePair(*image, 0, 1);
+  SearchHints hintsBefore;
   for (LineKind kind : kAllKinds) {
     for (int i = 0; i < kLinesPerKind && failures < 5; ++i) {
       maker.fill(*image, kind);
@@ -187,6 +190,8 @@ TEST(SearchDifferential, RandomLinesMatchThePlainSearch) {
       SearchHints hints;
       hints.above = maker.hint();
       hints.left = maker.hint();
+      const LinePlace places[2] = {{0, 0}, {0, 1}};
+      const SearchHints twoHints[2] = {hints, hintsBefore};
       for (search::Kernel kernel : kernels) {
         const LineChoice got = search::searchLineWith(kernel, *image, 0, 0, hints);
         if (!sameChoice(got, expected)) {
@@ -195,7 +200,19 @@ TEST(SearchDifferential, RandomLinesMatchThePlainSearch) {
                         << " line" << describeLine(*image) << ": got " << describeChoice(got)
                         << ", plain search " << describeChoice(expected);
         }
+        LineChoice two[2];
+        search::searchTwoLinesWith(kernel, *image, places, twoHints, two);
+        if (!sameChoice(two[0], expected) || !sameChoice(two[1], before)) {
+          ++failures;
+          ADD_FAILURE() << search::kernelName(kernel) << " two lines, kind " << static_cast<int>(kind)
+                        << " line" << describeLine(*image) << ": got " << describeChoice(two[0]) << " and "
+                        << describeChoice(two[1]) << ", plain search " << describeChoice(expected) << " and "
+                        << describeChoice(before);
+        }
       }
+      std::copy(image->pixel(0, 0), image->pixel(kTileLinePixels, 0), image->pixel(0, 1));
+      before = expected;
+      hintsBefore = hints;
       const LineChoice dispatched = searchLinePair(*image, 0, 0);
       if (!sameChoice(dispatched, expected)) {
         ++failures;
@@ -382,6 +399,19 @@ TEST(PassDifferential, WholePicturesMatchThePlainPass) {
   });
   ASSERT_EQ(decodeTga(ramp.data(), ramp.size(), *image, header), Status::kOk);
   expectSameConversion(*image, "ramp");
+
+  // The pass works two pixel rows at once, the lower two lines behind; so
+  // also pictures one to four lines wide, and one tile row high.
+  for (const int width : {1, 8, 9, 16, 17, 24, 25, 32}) {
+    for (const int height : {1, 8, 9}) {
+      const auto small = test::makeTga(width, height, [&random](int, int) {
+        return test::Rgb{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                         static_cast<std::uint8_t>(random())};
+      });
+      ASSERT_EQ(decodeTga(small.data(), small.size(), *image, header), Status::kOk);
+      expectSameConversion(*image, "noise " + std::to_string(width) + " x " + std::to_string(height));
+    }
+  }
 }
 
 }  // namespace
