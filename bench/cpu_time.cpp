@@ -2,30 +2,35 @@
 // system, in microseconds. Its standard output is discarded.
 // Usage: kovrel_cpu_time PROGRAM [ARGUMENT ...]
 // Exit status: the program's, or 127 when it cannot be started.
+//
+// The program is started with posix_spawn, which shares this process's
+// memory until the program is loaded instead of copying it as fork does:
+// the time measured is the program's own, not the copying of its starter.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+
+extern char** environ;
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs("usage: kovrel_cpu_time PROGRAM [ARGUMENT ...]\n", stderr);
     return 2;
   }
-  const pid_t child = fork();
-  if (child < 0) {
-    std::perror("fork");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int failed = posix_spawn(&child, argv[1], &actions, nullptr, argv + 1, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) {
+    std::fprintf(stderr, "kovrel_cpu_time: cannot start %s: %s\n", argv[1], std::strerror(failed));
     return 127;
-  }
-  if (child == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-    }
-    execv(argv[1], argv + 1);
-    _exit(127);
   }
   int status = 0;
   rusage usage{};
