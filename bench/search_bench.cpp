@@ -126,6 +126,33 @@ void searchFast(benchmark::State& state, search::Kernel kernel) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// The same lines two at a time, as the pass searches them; per line.
+void searchFastTwo(benchmark::State& state, search::Kernel kernel) {
+  const WorkingImage& lines = passLines();
+  const SearchHints hints[2] = {};
+  const auto placeOf = [](int n) { return LinePlace{kTileLinePixels * (n % kLinesPerRow), n / kLinesPerRow}; };
+  for (int n = 0; n + 1 < kSampledLines; n += 2) {
+    const LinePlace places[2] = {placeOf(n), placeOf(n + 1)};
+    LineChoice got[2];
+    search::searchTwoLinesWith(kernel, lines, places, hints, got);
+    for (int l = 0; l < 2; ++l) {
+      if (!sameChoice(got[l], reference::searchLinePair(lines, places[l].x0, places[l].y))) {
+        state.SkipWithError("result differs from the plain search");
+        return;
+      }
+    }
+  }
+  int i = 0;
+  for (auto _ : state) {
+    const LinePlace places[2] = {placeOf(i), placeOf(i + 1)};
+    LineChoice got[2];
+    search::searchTwoLinesWith(kernel, lines, places, hints, got);
+    benchmark::DoNotOptimize(got);
+    i = i + 2 >= kSampledLines ? 0 : i + 2;
+  }
+  state.SetItemsProcessed(2 * state.iterations());
+}
+
 // The pass and the tables on a copy of the photograph.
 TileTables plainConversion(WorkingImage& image) {
   for (int y = 0; y < image.tileRows() * kTileSide; ++y) {
@@ -185,11 +212,14 @@ BENCHMARK(passFast)->Name("Pass512/fast")->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   using kovrel::search::Kernel;
-  // One line search benchmark per kernel this processor and build can run.
+  // The line search benchmarks, one line and two at once, for each kernel
+  // this processor and build can run.
   for (Kernel kernel : {Kernel::kPortable, Kernel::kAvx2, Kernel::kAvx512}) {
     if (kovrel::search::kernelAvailable(kernel)) {
       benchmark::RegisterBenchmark((std::string("TileLine/") + kovrel::search::kernelName(kernel)).c_str(),
                                    kovrel::searchFast, kernel);
+      benchmark::RegisterBenchmark((std::string("TwoTileLines/") + kovrel::search::kernelName(kernel)).c_str(),
+                                   kovrel::searchFastTwo, kernel);
     }
   }
   benchmark::Initialize(&argc, argv);
