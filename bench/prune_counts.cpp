@@ -1,0 +1,88 @@
+// How much of the search no bound can save: for every line of the pass over
+// a picture, counts the pair-pixel steps (pixels 1 ... 7) that pairs take
+// before their partial cost passes the line's winning cost, as if that cost
+// were known before the search began, and the 16-lane vectors those steps
+// fill at best, pixel by pixel. Prints the averages per line.
+// Usage: kovrel_prune_counts PICTURE.tga
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "colour/colour.h"
+#include "image/image_memory.h"
+#include "image/tga.h"
+#include "quantise/quantise.h"
+#include "tests/reference_search.h"
+
+namespace kovrel {
+namespace {
+
+constexpr int kLanes = 16;
+
+// Adds line (x0, y)'s counts with the given bound: pairs whose partial cost
+// exceeds it stop, as the plain search's abandonment does.
+void countSteps(const WorkingImage& image, int x0, int y, std::uint32_t bound, long& steps, long& vectors) {
+  const Sample* line = image.pixel(x0, y);
+  int alive[kTileLinePixels] = {};
+  for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
+    for (int o = h + 1; o <= kLastUsableColour; ++o) {
+      Sample v[kChannels];
+      for (int c = 0; c < kChannels; ++c) {
+        v[c] = clampSample(line[c]);
+      }
+      std::uint32_t cost = 0;
+      for (int k = 0; k < kTileLinePixels; ++k) {
+        ++alive[k];
+        const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
+        const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
+        const int chosen = dh <= dO ? h : o;
+        cost += dh <= dO ? dh : dO;
+        if (cost > bound || k + 1 == kTileLinePixels) {
+          break;
+        }
+        const Sample* next = line + (k + 1) * kChannels;
+        for (int c = 0; c < kChannels; ++c) {
+          v[c] = static_cast<Sample>(next[c] < 0 ? 0
+                                                 : clampSample(next[c]) +
+                                                       (7 * (v[c] - kPaletteSamples.colour[chosen][c])) / 16);
+        }
+      }
+    }
+  }
+  for (int k = 1; k < kTileLinePixels; ++k) {
+    steps += alive[k];
+    vectors += (alive[k] + kLanes - 1) / kLanes;
+  }
+}
+
+}  // namespace
+}  // namespace kovrel
+
+int main(int argc, char** argv) {
+  using namespace kovrel;
+  if (argc != 2) {
+    std::fputs("usage: kovrel_prune_counts PICTURE.tga\n", stderr);
+    return 2;
+  }
+  WorkingImagePtr image = newWorkingImage();
+  TgaHeader header;
+  if (readTgaImage(argv[1], *image, header).status != Status::kOk) {
+    std::fprintf(stderr, "cannot read %s\n", argv[1]);
+    return 1;
+  }
+  long lines = 0;
+  long steps = 0;
+  long vectors = 0;
+  for (int y = 0; y < image->tileRows() * kTileSide; ++y) {
+    for (int x0 = 0; x0 < image->tileColumns() * kTileLinePixels; x0 += kTileLinePixels) {
+      const LineChoice choice = reference::searchLinePair(*image, x0, y);
+      countSteps(*image, x0, y, choice.cost, steps, vectors);
+      commitLine(*image, x0, y, choice);
+      ++lines;
+    }
+  }
+  std::printf("%ld lines; per line, with the winning cost as the bound from the start:\n", lines);
+  std::printf("  pair-pixel steps after the first pixel: %.1f\n", static_cast<double>(steps) / static_cast<double>(lines));
+  std::printf("  16-lane vectors, pixel by pixel:        %.1f\n", static_cast<double>(vectors) / static_cast<double>(lines));
+  return 0;
+}
