@@ -124,8 +124,8 @@ void searchTwoLinesWith(Kernel kernel, const WorkingImage& image, const LinePlac
 void searchTwoLinePairs(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
                         LineChoice (&choices)[2]) {
 #if defined(KOVREL_PLAIN_SEARCH)
+  static_cast<void>(hints);
   for (int l = 0; l < 2; ++l) {
-    static_cast<void>(hints);
     choices[l] = reference::searchLinePair(image, places[l].x0, places[l].y);
   }
 #else

@@ -58,8 +58,9 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice);
 // when completing it does not raise the integer percentage.
 int progressFigure(std::uint32_t n, std::uint32_t total);
 
-// Searches and commits every TileLine of the padded area in raster order.
-// When progress is not null, writes "\b\b\b%2i%%" to it each time the
+// Searches and commits every TileLine of the padded area, with the result of
+// raster order (it works two pixel rows at a time, in an order that gives
+// every pixel the same shares in the same order). When progress is not null, writes "\b\b\b%2i%%" to it each time the
 // percentage rises, flushing each figure. Returns the number of TileLines
 // processed (runCount): tile columns x tile rows x 8.
 std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress);
