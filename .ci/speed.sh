@@ -15,4 +15,15 @@ cmake -S . -B build-ci-plain -G Ninja -DKOVREL_PLAIN_SEARCH=ON -DKOVREL_BUILD_TE
 cmake --build build-ci-plain
 
 echo "== benchmarks build (figures not judged): a short run checks they agree with the plain code"
-./build-ci-portable/bench/kovrel_bench --benchmark_filter='TileLine' --benchmark_min_time=0.01
+# Each benchmark compares its results with the plain code's before timing
+# and reports an error when they differ.
+for build in build-ci-portable build; do
+  if [ -x "$build/bench/kovrel_bench" ]; then
+    out="$("./$build/bench/kovrel_bench" --benchmark_filter='TileLine' --benchmark_min_time=0.01 2>&1)"
+    echo "$out"
+    if grep -q "ERROR OCCURRED" <<<"$out"; then
+      echo "$build: a benchmark's results differ from the plain code's" >&2
+      exit 1
+    fi
+  fi
+done
