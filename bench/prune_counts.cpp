@@ -22,30 +22,12 @@ constexpr int kLanes = 16;
 // Adds line (x0, y)'s counts with the given bound: pairs whose partial cost
 // exceeds it stop, as the plain search's abandonment does.
 void countSteps(const WorkingImage& image, int x0, int y, std::uint32_t bound, long& steps, long& vectors) {
-  const Sample* line = image.pixel(x0, y);
   int alive[kTileLinePixels] = {};
   for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
     for (int o = h + 1; o <= kLastUsableColour; ++o) {
-      Sample v[kChannels];
-      for (int c = 0; c < kChannels; ++c) {
-        v[c] = clampSample(line[c]);
-      }
-      std::uint32_t cost = 0;
-      for (int k = 0; k < kTileLinePixels; ++k) {
+      const int pixels = reference::walkPair(image.pixel(x0, y), h, o, bound).pixels;
+      for (int k = 0; k < pixels; ++k) {
         ++alive[k];
-        const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
-        const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
-        const int chosen = dh <= dO ? h : o;
-        cost += dh <= dO ? dh : dO;
-        if (cost > bound || k + 1 == kTileLinePixels) {
-          break;
-        }
-        const Sample* next = line + (k + 1) * kChannels;
-        for (int c = 0; c < kChannels; ++c) {
-          v[c] = static_cast<Sample>(next[c] < 0 ? 0
-                                                 : clampSample(next[c]) +
-                                                       (7 * (v[c] - kPaletteSamples.colour[chosen][c])) / 16);
-        }
       }
     }
   }

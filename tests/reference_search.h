@@ -13,53 +13,67 @@
 
 namespace kovrel::reference {
 
+// One pair's walk along the line, as the search takes it: the trial value,
+// the nearer colour and the running cost, pixel by pixel, until the cost
+// passes bound (the pair is abandoned) or the line ends.
+struct PairWalk {
+  std::uint32_t cost = 0;
+  std::uint8_t mask = 0;
+  int pixels = 0;  // pixels taken, the one that passed bound included
+  bool abandoned = false;
+};
+
+inline PairWalk walkPair(const Sample* line, int h, int o, std::uint32_t bound) {
+  PairWalk walk;
+  Sample v[kChannels];
+  for (int c = 0; c < kChannels; ++c) {
+    v[c] = clampSample(line[c]);
+  }
+  for (int k = 0; k < kTileLinePixels; ++k) {
+    ++walk.pixels;
+    const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
+    const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
+    int chosen = h;
+    if (dh <= dO) {
+      walk.cost += dh;
+    } else {
+      walk.cost += dO;
+      chosen = o;
+      walk.mask = static_cast<std::uint8_t>(walk.mask | (1u << k));
+    }
+    if (walk.cost > bound) {
+      walk.abandoned = true;
+      return walk;
+    }
+    if (k + 1 < kTileLinePixels) {
+      const Sample* next = line + (k + 1) * kChannels;
+      for (int c = 0; c < kChannels; ++c) {
+        const int s = next[c];
+        if (s < 0) {
+          v[c] = 0;
+        } else {
+          const int e = v[c] - kPaletteSamples.colour[chosen][c];
+          v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e) / 16);
+        }
+      }
+    }
+  }
+  return walk;
+}
+
 inline LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
   const Sample* line = image.pixel(x0, y);
   LineChoice best;
   std::uint32_t bestCost = 0x7FFFFFFF;
   for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
     for (int o = h + 1; o <= kLastUsableColour; ++o) {
-      Sample v[kChannels];
-      for (int c = 0; c < kChannels; ++c) {
-        v[c] = clampSample(line[c]);
-      }
-      std::uint32_t cost = 0;
-      std::uint8_t mask = 0;
-      bool abandoned = false;
-      for (int k = 0; k < kTileLinePixels; ++k) {
-        const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
-        const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
-        int chosen = h;
-        if (dh <= dO) {
-          cost += dh;
-        } else {
-          cost += dO;
-          chosen = o;
-          mask = static_cast<std::uint8_t>(mask | (1u << k));
-        }
-        if (cost > bestCost) {
-          abandoned = true;
-          break;
-        }
-        if (k + 1 < kTileLinePixels) {
-          const Sample* next = line + (k + 1) * kChannels;
-          for (int c = 0; c < kChannels; ++c) {
-            const int s = next[c];
-            if (s < 0) {
-              v[c] = 0;
-            } else {
-              const int e = v[c] - kPaletteSamples.colour[chosen][c];
-              v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e) / 16);
-            }
-          }
-        }
-      }
-      if (!abandoned && cost < bestCost) {
-        bestCost = cost;
+      const PairWalk walk = walkPair(line, h, o, bestCost);
+      if (!walk.abandoned && walk.cost < bestCost) {
+        bestCost = walk.cost;
         best.background = static_cast<std::uint8_t>(h);
         best.foreground = static_cast<std::uint8_t>(o);
-        best.mask = mask;
-        best.cost = cost;
+        best.mask = walk.mask;
+        best.cost = walk.cost;
       }
     }
   }
