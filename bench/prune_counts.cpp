@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "colour/colour.h"
-#include "image/image_memory.h"
-#include "image/tga.h"
+#include "core/conversion.h"
 #include "quantise/quantise.h"
+#include "tests/default_quantiser.h"
 #include "tests/reference_search.h"
 
 namespace kovrel {
@@ -25,7 +25,7 @@ void countSteps(const WorkingImage& image, int x0, int y, std::uint32_t bound, l
   int alive[kTileLinePixels] = {};
   for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
     for (int o = h + 1; o <= kLastUsableColour; ++o) {
-      const int pixels = reference::walkPair(image.pixel(x0, y), h, o, bound).pixels;
+      const int pixels = reference::walkPair(defaultQuantiser(), image.pixel(x0, y), h, o, bound).pixels;
       for (int k = 0; k < pixels; ++k) {
         ++alive[k];
       }
@@ -46,20 +46,20 @@ int main(int argc, char** argv) {
     std::fputs("usage: kovrel_prune_counts PICTURE.tga\n", stderr);
     return 2;
   }
-  WorkingImagePtr image = newWorkingImage();
-  TgaHeader header;
-  if (readTgaImage(argv[1], *image, header).status != Status::kOk) {
+  Picture picture;
+  if (readPicture(argv[1], picture).status != Status::kOk) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
     return 1;
   }
+  const WorkingImagePtr& image = picture.image;
   long lines = 0;
   long steps = 0;
   long vectors = 0;
   for (int y = 0; y < image->tileRows() * kTileSide; ++y) {
     for (int x0 = 0; x0 < image->tileColumns() * kTileLinePixels; x0 += kTileLinePixels) {
-      const LineChoice choice = reference::searchLinePair(*image, x0, y);
+      const LineChoice choice = reference::searchLinePair(defaultQuantiser(), *image, x0, y);
       countSteps(*image, x0, y, choice.cost, steps, vectors);
-      commitLine(*image, x0, y, choice);
+      commitLine(defaultQuantiser(), *image, x0, y, choice);
       ++lines;
     }
   }

@@ -1,5 +1,5 @@
-// The TMS9918's fixed palette and the one colour difference every comparison
-// in the converter uses.
+// The TMS9918's palette, as the tables people use for it, and the one colour
+// difference every comparison in the converter uses.
 #pragma once
 
 #include <cstdint>
@@ -13,30 +13,82 @@ constexpr int kPaletteSize = 16;
 constexpr int kFirstUsableColour = 1;
 constexpr int kLastUsableColour = 15;
 
-// 8-bit red, green, blue of each palette index.
-constexpr std::int32_t kPalette[kPaletteSize][kChannels] = {
+// 8-bit red, green, blue of each palette index. Any components 0 ... 255 are
+// accepted: every bound derived below and in the quantiser holds for them.
+struct Palette {
+  std::uint8_t colour[kPaletteSize][kChannels];
+};
+
+// The converter's own table, and the default: a conversion of the data
+// book's voltages made for an early MESS/MAME driver.
+constexpr Palette kMamePalette = {{
     {0, 0, 0},       {0, 0, 0},       {33, 200, 66},   {94, 220, 120},
     {84, 85, 237},   {125, 118, 252}, {212, 82, 77},   {66, 235, 245},
     {252, 85, 84},   {255, 121, 120}, {212, 193, 84},  {230, 206, 128},
     {33, 176, 59},   {201, 91, 186},  {204, 204, 204}, {255, 255, 255},
-};
+}};
+
+// The data book's Y, R-Y and B-Y voltages converted to RGB at 54 %
+// saturation, as openMSX (0.8 and later) and Wikipedia give them.
+constexpr Palette kDatasheetPalette = {{
+    {0, 0, 0},       {0, 0, 0},       {62, 184, 73},   {116, 208, 125},
+    {89, 85, 224},   {128, 118, 241}, {185, 94, 81},   {101, 219, 239},
+    {219, 101, 89},  {255, 137, 125}, {204, 195, 94},  {222, 208, 135},
+    {58, 162, 65},   {183, 102, 181}, {204, 204, 204}, {255, 255, 255},
+}};
+
+// The default palette an MSX2 BIOS loads into the V9938/V9958, 3 bits per
+// channel, each v as round(v x 255 / 7): how a screen 2 picture looks on an
+// MSX2, MSX2+ or turbo R.
+constexpr Palette kV9938Palette = {{
+    {0, 0, 0},       {0, 0, 0},       {36, 219, 36},   {109, 255, 109},
+    {36, 36, 255},   {73, 109, 255},  {182, 36, 36},   {73, 219, 255},
+    {255, 36, 36},   {255, 109, 109}, {219, 219, 36},  {219, 219, 146},
+    {36, 146, 36},   {219, 73, 182},  {182, 182, 182}, {255, 255, 255},
+}};
 
 struct PaletteSampleTable {
   Sample colour[kPaletteSize][kChannels];
 };
 
-constexpr PaletteSampleTable makePaletteSamples() {
+// The palette on the Sample scale (x16): white is (4080, 4080, 4080).
+constexpr PaletteSampleTable paletteSamples(const Palette& palette) {
   PaletteSampleTable table{};
   for (int i = 0; i < kPaletteSize; ++i) {
     for (int c = 0; c < kChannels; ++c) {
-      table.colour[i][c] = static_cast<Sample>(kPalette[i][c] * kSampleScale);
+      table.colour[i][c] = static_cast<Sample>(palette.colour[i][c] * kSampleScale);
     }
   }
   return table;
 }
 
-// The palette on the Sample scale (x16): index 15 is (4080, 4080, 4080).
-constexpr PaletteSampleTable kPaletteSamples = makePaletteSamples();
+// The default palette on the Sample scale.
+constexpr PaletteSampleTable kMameSamples = paletteSamples(kMamePalette);
+
+// True when the usable colours (1 ... 15) of a and b are the same.
+constexpr bool sameUsableColours(const Palette& a, const Palette& b) {
+  for (int i = kFirstUsableColour; i <= kLastUsableColour; ++i) {
+    for (int c = 0; c < kChannels; ++c) {
+      if (a.colour[i][c] != b.colour[i][c]) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// True when two usable colours (1 ... 15) have the same triple.
+constexpr bool hasRepeatedColour(const Palette& palette) {
+  for (int i = kFirstUsableColour; i <= kLastUsableColour; ++i) {
+    for (int j = i + 1; j <= kLastUsableColour; ++j) {
+      if (palette.colour[i][0] == palette.colour[j][0] && palette.colour[i][1] == palette.colour[j][1] &&
+          palette.colour[i][2] == palette.colour[j][2]) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 // Weighted red-mean distance between two Sample triples (red, green, blue).
 // Each component is first reduced to the 8-bit scale, truncating toward zero
@@ -45,7 +97,7 @@ constexpr PaletteSampleTable kPaletteSamples = makePaletteSamples();
 // evaluated exactly and truncated once. Symmetric in a and b.
 //
 // Range. The values that reach this function are palette colours (0 ...
-// 4080, reduced 0 ... 255), the tile encoder's limited samples (the same
+// 4080, reduced 0 ... 255, for any palette), the tile encoder's limited samples (the same
 // range) and the line search's trial values, -3163 ... 7243 on the Sample
 // scale (derivation in quantise/line_search.cpp), reduced -197 ... 452.
 // Hence |dR|, |dG|, |dB| <= 452, and m = (Ra + Rb) / 2 lies in

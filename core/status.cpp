@@ -3,6 +3,9 @@
 namespace kovrel {
 
 std::string statusMessage(const Outcome& outcome) {
+  const auto where = [&outcome] {
+    return "Palette file " + outcome.path + ", line " + std::to_string(outcome.line) + ": ";
+  };
   switch (outcome.status) {
     case Status::kOk:
       return {};
@@ -15,6 +18,16 @@ std::string statusMessage(const Outcome& outcome) {
       return "Unsupported size!";
     case Status::kCannotCreate:
       return "cannot create " + outcome.path + " file!\n";
+    case Status::kPaletteUnreadable:
+      return "Palette file " + outcome.path + " cannot be read.\n";
+    case Status::kPaletteBadLine:
+      return where() + "not a colour: a palette file has lines of RRGGBB or #RRGGBB, or is a GIMP palette.\n";
+    case Status::kPaletteBadValue:
+      return where() + "a colour component is not a whole number from 0 to 255.\n";
+    case Status::kPaletteTooMany:
+      return where() + "a 17th colour; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
+    case Status::kPaletteTooFew:
+      return where() + "too few colours; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
   }
   return {};
 }

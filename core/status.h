@@ -12,13 +12,21 @@ enum class Status {
   kUnsupportedFormat,  // not an uncompressed 24-bit bottom-left TGA
   kUnsupportedSize,    // a side is 0 or larger than kMaxSide
   kCannotCreate,       // an output file could not be written completely
+  // A palette file (the path) that cannot be used:
+  kPaletteUnreadable,  // it cannot be opened or read, or is too large
+  kPaletteBadLine,     // a line is neither a colour nor one to ignore
+  kPaletteBadValue,    // a colour component is not 0 ... 255
+  kPaletteTooMany,     // a 17th colour
+  kPaletteTooFew,      // fewer than 15 colours
 };
 
 // A status together with the path it concerns (the input for read errors,
-// the failing output for write errors).
+// the failing output for write errors, the palette file) and, for a palette
+// file, the line (counted from 1; for too few colours, the last line).
 struct Outcome {
   Status status = Status::kOk;
   std::string path;
+  int line = 0;
 };
 
 // The exact console text for an outcome, newline included where the program

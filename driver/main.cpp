@@ -2,16 +2,18 @@
 // colour tables, plus a preview picture.
 //
 // Exit status: 0 when the conversion completed, 1 when the input was
-// rejected or an output could not be written, 2 when no path was given.
+// rejected or an output could not be written, 2 for a usage error: no
+// picture given, or a bad option.
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <string>
+#include <utility>
 
+#include "core/conversion.h"
 #include "core/status.h"
-#include "image/image_memory.h"
+#include "driver/options.h"
 #include "image/output_file.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
@@ -51,39 +53,37 @@ int fail(const kovrel::Outcome& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argv);
+  if (line.error.empty() && (line.help || line.version)) {
+    print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
+    return kExitConverted;
+  }
   print("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
   print("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
   print("\n");
   print("Credits to Mirtoven for his Floyd-Steinberg implementation.\n \n");
-  if (argc < 2) {
+  if (!line.error.empty()) {
+    print(line.error);
+    return kExitUsage;
+  }
+  if (!line.hasPicture) {
     print("Syntax: Kovrel [file.tga]\n");
     return kExitUsage;
   }
-  const std::string path = argv[1];
+  const std::string& path = line.picture;
 
-  const kovrel::WorkingImagePtr image = kovrel::newWorkingImage();
-  kovrel::TgaHeader header;
-  // The input's bytes, and later the outputs' bytes: memory the system has
-  // handed over once is reused rather than a fresh block taken (and
-  // faulted in page by page) for each.
-  kovrel::ByteBlock scratch(kovrel::kMaxTgaBytes);
-  const kovrel::Outcome read = kovrel::readTgaImage(path, *image, header, scratch);
+  kovrel::Picture picture;
+  const kovrel::Outcome read = kovrel::readPicture(path, picture);
   if (read.status != kovrel::Status::kOk) {
     return fail(read);
   }
 
-  std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image->width, image->height);
-  std::printf("in (%i,%i) screen 2 tiles...    ", image->tileColumns(), image->tileRows());
+  print(kovrel::driver::settingsLine(line));
+  const kovrel::WorkingImage& image = *picture.image;
+  std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image.width, image.height);
+  std::printf("in (%i,%i) screen 2 tiles...    ", image.tileColumns(), image.tileRows());
   std::fflush(stdout);
-  // The pass's choices, after the outputs' room in the same block.
-  constexpr std::size_t kChoicesAt = std::size_t{1} << 20;
-  constexpr std::size_t kMostLines = 64 * 64 * 8;
-  static_assert(kChoicesAt + kMostLines * sizeof(kovrel::LineChoice) <= kovrel::kMaxTgaBytes,
-                "the choices must fit in the block");
-  kovrel::LineChoice* const choices = reinterpret_cast<kovrel::LineChoice*>(scratch.data() + kChoicesAt);
-  std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image->tileColumns() *
-                                                                           image->tileRows() * 8));
-  const std::uint32_t runCount = kovrel::quantiseImage(*image, stdout, choices);
+  const kovrel::Conversion conversion = kovrel::convertPicture(std::move(picture), line.settings, stdout);
   print("\b\b\bOk   \n");
 
   const kovrel::Outcome clash = findOutputClash(path);
@@ -92,27 +92,17 @@ int main(int argc, char** argv) {
   }
   // The three outputs are written together: a run that fails leaves every
   // existing output as it was.
-  const std::size_t tableSize = kovrel::tileTableSize(*image);
-  const std::size_t previewSize = kovrel::previewTgaSize(*image);
-  static_assert(kChoicesAt >= 2 * (kovrel::kTableHeaderSize + kMostLines) +
-                                  kovrel::kTgaHeaderSize + 512 * 512 * 3,
-                "the outputs must fit before the choices");
-  std::uint8_t* const pattern = scratch.data();
-  std::uint8_t* const colour = pattern + tableSize;
-  std::uint8_t* const preview = colour + tableSize;
-  kovrel::buildTileTables(*image, choices, pattern, colour);
-  kovrel::encodePreviewTga(*image, header, preview);
   const kovrel::Outcome written = kovrel::writeOutputFiles({
-      {kovrel::tableFilePath(path, "CHR"), pattern, tableSize},
-      {kovrel::tableFilePath(path, "CLR"), colour, tableSize},
-      {kovrel::previewPath(path), preview, previewSize},
+      {kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize},
+      {kovrel::tableFilePath(path, "CLR"), conversion.colour, conversion.tableSize},
+      {kovrel::previewPath(path), conversion.preview, conversion.previewSize},
   });
   if (written.status != kovrel::Status::kOk) {
     return fail(written);
   }
 
   // The count is the colour pairs the line search evaluated.
-  const double combinations = static_cast<double>(kovrel::kPairCount) * runCount / 1000000.0;
+  const double combinations = static_cast<double>(kovrel::kPairCount) * conversion.lineCount / 1000000.0;
   // Processor time, read as whole milliseconds.
   const auto milliseconds = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
   std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const std::vector<std::uint8_t> preview = encodePreviewTga(*image, header);
+  std::vector<std::uint8_t> preview(previewTgaSize(*image));
+  encodePreviewTga(*image, header, preview.data());
   const std::size_t pixelBytes = 3 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   KOVREL_FUZZ_CHECK(preview.size() == kTgaHeaderSize + pixelBytes);
   for (std::size_t i = 0; i < pixelBytes; ++i) {

@@ -67,6 +67,28 @@ void WorkingImageRelease::operator()(WorkingImage* image) const {
 ByteBlock::ByteBlock(std::size_t size)
     : data_(static_cast<std::uint8_t*>(allocateBlock(size))), size_(size) {}
 
-ByteBlock::~ByteBlock() { releaseBlock(data_, size_); }
+ByteBlock::ByteBlock(ByteBlock&& other) noexcept : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+ByteBlock& ByteBlock::operator=(ByteBlock&& other) noexcept {
+  if (this != &other) {
+    if (data_ != nullptr) {
+      releaseBlock(data_, size_);
+    }
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+ByteBlock::~ByteBlock() {
+  if (data_ != nullptr) {
+    releaseBlock(data_, size_);
+  }
+}
 
 }  // namespace kovrel

@@ -23,21 +23,24 @@ using WorkingImagePtr = std::unique_ptr<WorkingImage, WorkingImageRelease>;
 // std::bad_alloc when no memory is left, like new.
 WorkingImagePtr newWorkingImage();
 
-// size zero bytes. Memory is taken from the system only as it is first
-// written. Throws std::bad_alloc when no memory is left.
+// size zero bytes, owned by the block. Memory is taken from the system only
+// as it is first written. Throws std::bad_alloc when no memory is left. A
+// default-constructed or moved-from block holds nothing.
 class ByteBlock {
  public:
+  ByteBlock() = default;
   explicit ByteBlock(std::size_t size);
-  ByteBlock(const ByteBlock&) = delete;
-  ByteBlock& operator=(const ByteBlock&) = delete;
+  ByteBlock(ByteBlock&& other) noexcept;
+  ByteBlock& operator=(ByteBlock&& other) noexcept;
   ~ByteBlock();
 
   std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }
 
  private:
-  std::uint8_t* data_;
-  std::size_t size_;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 }  // namespace kovrel

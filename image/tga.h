@@ -24,7 +24,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "core/status.h"
 #include "image/working_image.h"
@@ -49,40 +48,25 @@ constexpr std::size_t kMaxTgaBytes =
 Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image,
                  TgaHeader& header);
 
-// Opens path, reads at most kMaxTgaBytes and decodes them as above. Adds
-// kCannotOpen when the file cannot be opened. The outcome's path is path.
-Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header);
-
 class ByteBlock;
-// The same, reading into scratch, which must hold kMaxTgaBytes; afterwards
-// the caller may reuse it.
-Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header,
-                     ByteBlock& scratch);
+// Opens path, reads at most kMaxTgaBytes into bytes (which must hold that
+// many; the caller may reuse it afterwards) and decodes them as above. Adds
+// kCannotOpen when the file cannot be opened. The outcome's path is path.
+Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header, ByteBlock& bytes);
 
 // The preview path: inputPath less its last four characters, then "_tms.tga"
 // (pic.tga gives pic_tms.tga). A path shorter than four characters is kept
 // whole and the suffix appended.
 std::string previewPath(const std::string& inputPath);
 
-// The preview file's bytes: the input's header with the ID length, colour-map
-// type and colour-map specification (bytes 0, 1, 3..7) set to 0, then the
-// picture proper (width x height) bottom-up, each pixel blue, green, red,
-// sample / 16 limited to 0 ... 255.
-std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header);
-
-// The same bytes written to out[0 .. previewTgaSize(image)), for callers that
-// hold memory for them already.
+// The preview file's size for image: header and width x height pixels.
 std::size_t previewTgaSize(const WorkingImage& image);
+
+// Writes the preview file's bytes to out[0 .. previewTgaSize(image)): the
+// input's header with the ID length, colour-map type and colour-map
+// specification (bytes 0, 1, 3..7) set to 0, then the picture proper
+// (width x height) bottom-up, each pixel blue, green, red, sample / 16
+// limited to 0 ... 255.
 void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::uint8_t* out);
-
-}  // namespace kovrel
-
-namespace kovrel {
-
-// Writes encodePreviewTga's bytes to previewPath(inputPath), replacing the
-// target only when the file is complete. On failure returns kCannotCreate
-// with the preview's path; the target is unchanged.
-Outcome writePreviewTga(const std::string& inputPath, const WorkingImage& image,
-                        const TgaHeader& header);
 
 }  // namespace kovrel

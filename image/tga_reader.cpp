@@ -66,11 +66,6 @@ Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image
   return Status::kOk;
 }
 
-Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header) {
-  ByteBlock scratch(kMaxTgaBytes);
-  return readTgaImage(path, image, header, scratch);
-}
-
 Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header,
                      ByteBlock& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -44,10 +44,4 @@ void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::u
   }
 }
 
-std::vector<std::uint8_t> encodePreviewTga(const WorkingImage& image, const TgaHeader& header) {
-  std::vector<std::uint8_t> out(previewTgaSize(image));
-  encodePreviewTga(image, header, out.data());
-  return out;
-}
-
 }  // namespace kovrel

@@ -18,8 +18,10 @@ constexpr int kRight = 7;
 //
 // Stored samples. The reader stores -16 ... 4080 and the padded area starts
 // at 0. A pixel at or above 0 spreads the unit u = (min(s, 4080) - p) / 16
-// with p in 0 ... 4080, so |u| <= 255 whatever s holds, and a share is at
-// most 7 * 255 = 1785 in size. Each addition starts from a limited value,
+// with p in 0 ... 4080 (any palette's), so |u| <= 255 whatever s holds, and
+// a share is at most 7 * 255 = 1785 in size; below full strength s it is
+// (w * u * s) / 256, no larger (w * u * s stays within 7 * 255 * 256, an
+// int). Each addition starts from a limited value,
 // 0 ... 4080, so however many shares a pixel receives (up to four), what is
 // stored lies in 0 - 1785 ... 4080 + 1785 = -1785 ... 5865. Both ends are
 // reached: a run of samples at or above 4080 committed to black passes 5865
@@ -66,7 +68,16 @@ inline void addShares(std::int16_t (&t)[kBelowLanes], const std::int16_t (&share
   }
 }
 
-}  // namespace
+// A weighted share w * u as it is spread: whole at full strength, otherwise
+// (w * u * s) / 256 for the strength s, truncated toward zero.
+template <bool kFull, typename Value>
+inline Value scaled(Value weighted, std::int32_t strength) {
+  if (kFull) {
+    return weighted;
+  }
+  const Value product = weighted * strength;
+  return (product + ((product >> 31) & 255)) >> 8;
+}
 
 // The shares reach each neighbour in the order the pixels are committed:
 // pixel x + 1 of row y receives its right share before it is committed
@@ -74,7 +85,8 @@ inline void addShares(std::int16_t (&t)[kBelowLanes], const std::int16_t (&share
 // below from x, then below left from x + 1. The line is worked through pixel
 // by pixel for the errors, then the row below takes its shares all at once,
 // in that order.
-void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
+template <bool kFull>
+void commitWith(const Quantiser& q, WorkingImage& image, int x0, int y, const LineChoice& choice) {
   Sample* here = image.pixel(x0, y);
   // Pixel k's error units at unit[(k + 2) * 3 ...]; the rest stays 0.
   std::int16_t unit[kBelowLanes + 2 * kChannels] = {};
@@ -85,7 +97,7 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
   Channels s = load(here);
   for (int k = 0; k < kTileLinePixels; ++k) {
     const bool foreground = ((choice.mask >> k) & 1u) != 0;
-    const Sample* palette = kPaletteSamples.colour[foreground ? choice.foreground : choice.background];
+    const Sample* palette = q.palette.colour[foreground ? choice.foreground : choice.background];
     const Channels p = load(palette);
     // The error unit: whole sixteenths of the limited sample's error; a
     // negative sample spreads nothing. Lies in -255 ... 255.
@@ -96,7 +108,7 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
       here[k * kChannels + c] = palette[c];
       unit[(k + 2) * kChannels + c] = static_cast<std::int16_t>(u[c]);
     }
-    s = ((t < full ? t : full) + kRight * u) & ~(t < 0);
+    s = ((t < full ? t : full) + scaled<kFull>(kRight * u, q.strength)) & ~(t < 0);
   }
   for (int c = 0; c < kChannels; ++c) {
     here[kTileLinePixels * kChannels + c] = static_cast<Sample>(s[c]);
@@ -107,18 +119,28 @@ void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
   std::memcpy(row, below, kBelowEntries * sizeof(Sample));
   std::int16_t share[kBelowLanes];
   for (int i = 0; i < kBelowLanes; ++i) {
-    share[i] = static_cast<std::int16_t>(kBelowRight * unit[i]);
+    share[i] = static_cast<std::int16_t>(scaled<kFull>(kBelowRight * unit[i], q.strength));
   }
   addShares(row, share, kShareReach.fromLeft);
   for (int i = 0; i < kBelowLanes; ++i) {
-    share[i] = static_cast<std::int16_t>(kBelow * unit[i + kChannels]);
+    share[i] = static_cast<std::int16_t>(scaled<kFull>(kBelow * unit[i + kChannels], q.strength));
   }
   addShares(row, share, kShareReach.fromAbove);
   for (int i = 0; i < kBelowLanes; ++i) {
-    share[i] = static_cast<std::int16_t>(kBelowLeft * unit[i + 2 * kChannels]);
+    share[i] = static_cast<std::int16_t>(scaled<kFull>(kBelowLeft * unit[i + 2 * kChannels], q.strength));
   }
   addShares(row, share, kShareReach.fromRight);
   std::memcpy(below, row, kBelowEntries * sizeof(Sample));
+}
+
+}  // namespace
+
+void commitLine(const Quantiser& q, WorkingImage& image, int x0, int y, const LineChoice& choice) {
+  if (q.strength == kFullStrength) {
+    commitWith<true>(q, image, x0, y, choice);
+  } else {
+    commitWith<false>(q, image, x0, y, choice);
+  }
 }
 
 }  // namespace kovrel

@@ -64,27 +64,27 @@ Kernel fastestKernel();
 const char* kernelName(Kernel kernel);
 
 // searchLinePair with the given kernel, which must be available.
-LineChoice searchLineWith(Kernel kernel, const WorkingImage& image, int x0, int y,
+LineChoice searchLineWith(Kernel kernel, const Quantiser& q, const WorkingImage& image, int x0, int y,
                           const SearchHints& hints);
 
 // searchTwoLinePairs with the given kernel, which must be available.
-void searchTwoLinesWith(Kernel kernel, const WorkingImage& image, const LinePlace (&places)[2],
-                        const SearchHints (&hints)[2], LineChoice (&choices)[2]);
+void searchTwoLinesWith(Kernel kernel, const Quantiser& q, const WorkingImage& image,
+                        const LinePlace (&places)[2], const SearchHints (&hints)[2], LineChoice (&choices)[2]);
 
 namespace portable {
-LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
-                    LineChoice (&choices)[2]);
+LineChoice searchLine(const Quantiser& q, const WorkingImage& image, int x0, int y, const SearchHints& hints);
+void searchTwoLines(const Quantiser& q, const WorkingImage& image, const LinePlace (&places)[2],
+                    const SearchHints (&hints)[2], LineChoice (&choices)[2]);
 }  // namespace portable
 namespace avx2 {
-LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
-                    LineChoice (&choices)[2]);
+LineChoice searchLine(const Quantiser& q, const WorkingImage& image, int x0, int y, const SearchHints& hints);
+void searchTwoLines(const Quantiser& q, const WorkingImage& image, const LinePlace (&places)[2],
+                    const SearchHints (&hints)[2], LineChoice (&choices)[2]);
 }  // namespace avx2
 namespace avx512 {
-LineChoice searchLine(const WorkingImage& image, int x0, int y, const SearchHints& hints);
-void searchTwoLines(const WorkingImage& image, const LinePlace (&places)[2], const SearchHints (&hints)[2],
-                    LineChoice (&choices)[2]);
+LineChoice searchLine(const Quantiser& q, const WorkingImage& image, int x0, int y, const SearchHints& hints);
+void searchTwoLines(const Quantiser& q, const WorkingImage& image, const LinePlace (&places)[2],
+                    const SearchHints (&hints)[2], LineChoice (&choices)[2]);
 }  // namespace avx512
 
 }  // namespace kovrel::search

@@ -11,11 +11,7 @@ int progressFigure(std::uint32_t n, std::uint32_t total) {
   return before < after ? static_cast<int>(before) : -1;
 }
 
-std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress) {
-  return quantiseImage(image, progress, nullptr);
-}
-
-std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice* choices) {
+std::uint32_t quantiseImage(const Quantiser& q, WorkingImage& image, std::FILE* progress, LineChoice* choices) {
   const int columns = image.tileColumns();
   const int rows = image.tileRows();
   const auto total = static_cast<std::uint32_t>(columns * rows * kTileSide);
@@ -27,7 +23,7 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice
   const auto finish = [&](const LinePlace& place, const LineChoice& choice) {
     const int c = place.x0 / kTileLinePixels;
     previous[c] = choice;
-    commitLine(image, place.x0, place.y, choice);
+    commitLine(q, image, place.x0, place.y, choice);
     if (choices != nullptr) {
       choices[place.y * columns + c] = choice;
     }
@@ -65,13 +61,13 @@ std::uint32_t quantiseImage(WorkingImage& image, std::FILE* progress, LineChoice
         const LinePlace places[2] = {upper, lower};
         const SearchHints hints[2] = {hintsAt(t), hintsAt(t - kLag)};
         LineChoice found[2];
-        searchTwoLinePairs(image, places, hints, found);
+        searchTwoLinePairs(q, image, places, hints, found);
         finish(upper, found[0]);
         finish(lower, found[1]);
       } else if (upperDue) {
-        finish(upper, searchLinePair(image, upper.x0, upper.y, hintsAt(t)));
+        finish(upper, searchLinePair(q, image, upper.x0, upper.y, hintsAt(t)));
       } else if (lowerDue) {
-        finish(lower, searchLinePair(image, lower.x0, lower.y, hintsAt(t - kLag)));
+        finish(lower, searchLinePair(q, image, lower.x0, lower.y, hintsAt(t - kLag)));
       }
     }
   }

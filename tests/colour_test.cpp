@@ -44,14 +44,14 @@ TEST(ColourDistance, TruncatesTheWholeSumOnce) {
 }
 
 TEST(Palette, SamplesAreSixteenTimesTheBytesAndUsableColoursDiffer) {
-  EXPECT_EQ(kPaletteSamples.colour[15][0], 4080);
-  EXPECT_EQ(kPaletteSamples.colour[2][1], 200 * 16);
-  EXPECT_EQ(kPaletteSamples.colour[13][2], 186 * 16);
-  EXPECT_EQ(colourDistance(kPaletteSamples.colour[0], kPaletteSamples.colour[1]), 0);
+  EXPECT_EQ(kMameSamples.colour[15][0], 4080);
+  EXPECT_EQ(kMameSamples.colour[2][1], 200 * 16);
+  EXPECT_EQ(kMameSamples.colour[13][2], 186 * 16);
+  EXPECT_EQ(colourDistance(kMameSamples.colour[0], kMameSamples.colour[1]), 0);
   for (int i = 1; i < 16; ++i) {
     for (int j = 1; j < 16; ++j) {
       if (i != j) {
-        EXPECT_GT(colourDistance(kPaletteSamples.colour[i], kPaletteSamples.colour[j]), 0)
+        EXPECT_GT(colourDistance(kMameSamples.colour[i], kMameSamples.colour[j]), 0)
             << i << " " << j;
       }
     }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <random>
 
+#include "default_quantiser.h"
 #include "colour/colour.h"
 #include "quantise/quantise.h"
 
@@ -74,15 +75,15 @@ ReferenceChoice referenceSearch(const WorkingImage& image, int x0, int y, Range&
         for (int c = 0; c < 3; ++c) {
           trial.add(v[c]);
         }
-        const std::int64_t dh = referenceNumerator(v, kPaletteSamples.colour[h]) / 256;
-        const std::int64_t dO = referenceNumerator(v, kPaletteSamples.colour[o]) / 256;
+        const std::int64_t dh = referenceNumerator(v, kMameSamples.colour[h]) / 256;
+        const std::int64_t dO = referenceNumerator(v, kMameSamples.colour[o]) / 256;
         const int chosen = dh <= dO ? h : o;
         cost += std::min(dh, dO);
         mask |= chosen == o ? 1u << k : 0u;
         abandoned = cost > bestCost;
         for (int c = 0; c < 3 && k < 7; ++c) {
           const std::int64_t s = image.pixel(x0 + k + 1, y)[c];
-          const std::int64_t e = v[c] - kPaletteSamples.colour[chosen][c];
+          const std::int64_t e = v[c] - kMameSamples.colour[chosen][c];
           largestError = s < 0 ? largestError : std::max(largestError, std::abs(e));
           v[c] = s < 0 ? 0 : limited(s) + 7 * e / 16;
         }
@@ -108,13 +109,13 @@ std::unique_ptr<WorkingImage> blankImage(int width, int height) {
 void quantiseChecked(WorkingImage& image, Range& trial, Range& stored) {
   for (int y = 0; y < 8 * image.tileRows(); ++y) {
     for (int x0 = 0; x0 < 8 * image.tileColumns(); x0 += 8) {
-      const LineChoice choice = searchLinePair(image, x0, y);
+      const LineChoice choice = searchLinePair(defaultQuantiser(), image, x0, y);
       const ReferenceChoice expected = referenceSearch(image, x0, y, trial);
       ASSERT_EQ(choice.background, expected.background) << x0 << "," << y;
       ASSERT_EQ(choice.foreground, expected.foreground) << x0 << "," << y;
       ASSERT_EQ(choice.mask, expected.mask) << x0 << "," << y;
       ASSERT_EQ(choice.cost, expected.cost) << x0 << "," << y;
-      commitLine(image, x0, y, choice);
+      commitLine(defaultQuantiser(), image, x0, y, choice);
       for (int yy = -1; yy <= 8 * image.tileRows(); ++yy) {
         for (int xx = -1; xx <= 8 * image.tileColumns(); ++xx) {
           for (int c = 0; c < 3; ++c) {
@@ -132,7 +133,7 @@ TEST(Extremes, ColourDistanceIsExactOverEveryReachableValue) {
   // range; green adds 1024 dG^2 on its own and takes its two ends.
   std::int64_t largest = 0;
   for (int i = 1; i <= 15; ++i) {
-    const Sample* p = kPaletteSamples.colour[i];
+    const Sample* p = kMameSamples.colour[i];
     for (int r = -197; r <= 452; ++r) {
       for (int b = -197; b <= 452; ++b) {
         for (int g : {-197, 452}) {
@@ -165,7 +166,7 @@ ReferenceChoice searchBoth(const Line& samples, Range& trial) {
     }
   }
   const ReferenceChoice expected = referenceSearch(*image, 0, 0, trial);
-  const LineChoice choice = searchLinePair(*image, 0, 0);
+  const LineChoice choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, expected.background);
   EXPECT_EQ(choice.foreground, expected.foreground);
   EXPECT_EQ(choice.mask, expected.mask);
@@ -244,7 +245,7 @@ TEST(Extremes, CommitReachesTheStoredLimits) {
   }
   image->pixel(8, 0)[0] = 5865;
   LineChoice black;  // (1, 2), mask 0
-  commitLine(*image, 0, 0, black);
+  commitLine(defaultQuantiser(), *image, 0, 0, black);
   EXPECT_EQ(image->pixel(8, 0)[0], kHighestStored);
   const int below[10] = {765, 2040, 2295, 2295, 2295, 2295, 2295, 2295, 1530, 255};
   for (int x = -1; x <= 8; ++x) {
@@ -268,7 +269,7 @@ TEST(Extremes, CommitReachesTheStoredLimits) {
   white.background = 1;
   white.foreground = 15;
   white.mask = 0xFF;
-  commitLine(*image, 0, 0, white);
+  commitLine(defaultQuantiser(), *image, 0, 0, white);
   EXPECT_EQ(image->pixel(8, 0)[0], kLowestStored);
   EXPECT_EQ(image->pixel(8, 1)[0], -255);
   EXPECT_EQ(image->pixel(7, 1)[0], -1275);
@@ -277,11 +278,11 @@ TEST(Extremes, CommitReachesTheStoredLimits) {
 
   // The next line, starting at -1785, counts it as 0 and spreads nothing
   // from it: black, free.
-  const LineChoice next = searchLinePair(*image, 8, 0);
+  const LineChoice next = searchLinePair(defaultQuantiser(), *image, 8, 0);
   EXPECT_EQ(next.background, 1);
   EXPECT_EQ(next.foreground, 2);
   EXPECT_EQ(next.cost, 0u);
-  commitLine(*image, 8, 0, next);
+  commitLine(defaultQuantiser(), *image, 8, 0, next);
   EXPECT_EQ(image->pixel(8, 0)[0], 0);
   EXPECT_EQ(image->pixel(9, 0)[0], 0);
   EXPECT_EQ(image->pixel(8, 1)[0], 0);  // -255 limited to 0, nothing added

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "default_quantiser.h"
 #include "colour/colour.h"
 #include "quantise/quantise.h"
 #include "test_pictures.h"
@@ -37,21 +38,21 @@ TEST(LineSearch, ExactPaletteLines) {
   const Rgb c9{255, 121, 120};
 
   setLine(*image, 0, 0, {white, white, white, white, white, white, white, white});
-  LineChoice choice = searchLinePair(*image, 0, 0);
+  LineChoice choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, 1);
   EXPECT_EQ(choice.foreground, 15);
   EXPECT_EQ(choice.mask, 0xFF);
   EXPECT_EQ(choice.cost, 0u);
 
   setLine(*image, 0, 0, {c4, c9, c4, c9, c9, c4, c4, c9});
-  choice = searchLinePair(*image, 0, 0);
+  choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, 4);
   EXPECT_EQ(choice.foreground, 9);
   EXPECT_EQ(choice.mask, 0x80 | 0x10 | 0x08 | 0x02);
   EXPECT_EQ(choice.cost, 0u);
 
   setLine(*image, 0, 0, {black, black, black, black, black, black, black, black});
-  choice = searchLinePair(*image, 0, 0);
+  choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, 1);
   EXPECT_EQ(choice.foreground, 2);
   EXPECT_EQ(choice.mask, 0);
@@ -62,7 +63,7 @@ TEST(LineSearch, GreyTopLine) {
   auto image = blankImage(8, 8);
   const Rgb grey{128, 128, 128};
   setLine(*image, 0, 0, {grey, grey, grey, grey, grey, grey, grey, grey});
-  const LineChoice choice = searchLinePair(*image, 0, 0);
+  const LineChoice choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, 12);
   EXPECT_EQ(choice.foreground, 13);
   EXPECT_EQ(choice.mask, 0x55);
@@ -75,7 +76,7 @@ TEST(LineSearch, StoredSamplesOutsideFullScaleAreLimited) {
   for (int k = 0; k < 8; ++k) {
     setSample(*image, k, 0, 5000, 5000, 5000);
   }
-  LineChoice choice = searchLinePair(*image, 0, 0);
+  LineChoice choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.foreground, 15);
   EXPECT_EQ(choice.mask, 0xFF);
   EXPECT_EQ(choice.cost, 0u);
@@ -86,7 +87,7 @@ TEST(LineSearch, StoredSamplesOutsideFullScaleAreLimited) {
     setSample(*image, k, 0, 0, 0, 0);
   }
   setSample(*image, 0, 0, -16, -16, -16);
-  choice = searchLinePair(*image, 0, 0);
+  choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   EXPECT_EQ(choice.background, 1);
   EXPECT_EQ(choice.foreground, 2);
   EXPECT_EQ(choice.cost, 0u);
@@ -96,10 +97,10 @@ TEST(LineSearch, StoredSamplesOutsideFullScaleAreLimited) {
   // black pixels free.
   setSample(*image, 0, 0, 128 * 16, 128 * 16, 128 * 16);
   setSample(*image, 1, 0, -16, -16, -16);
-  choice = searchLinePair(*image, 0, 0);
+  choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
   std::int32_t nearest = 0x7FFFFFFF;
   for (int c = 2; c <= 15; ++c) {
-    nearest = std::min(nearest, colourDistance(image->pixel(0, 0), kPaletteSamples.colour[c]));
+    nearest = std::min(nearest, colourDistance(image->pixel(0, 0), kMameSamples.colour[c]));
   }
   EXPECT_EQ(choice.cost, static_cast<std::uint32_t>(nearest));
   EXPECT_EQ(choice.background, 1);
@@ -110,7 +111,7 @@ TEST(LineCommit, SpreadsWholeSixteenthsAlongAndBelow) {
   auto image = blankImage(16, 16);
   setSample(*image, 0, 0, 2000, 0, 0);
   LineChoice black;  // (1, 2), mask 0: every pixel black
-  commitLine(*image, 0, 0, black);
+  commitLine(defaultQuantiser(), *image, 0, 0, black);
   // u = 125 at pixel 0; pixel 1 then holds 875 (u = 54), pixel 2 378 (23),
   // pixel 3 161 (10), pixel 4 70 (4), pixel 5 28 (1), pixel 6 7 (0).
   const int expectedBelow[10] = {375, 787, 464, 199, 85, 33, 9, 1, 0, 0};
@@ -125,7 +126,7 @@ TEST(LineCommit, SpreadsWholeSixteenthsAlongAndBelow) {
   // Red 10 against black: u = 10 / 16 = 0, nothing spread.
   image = blankImage(16, 16);
   setSample(*image, 0, 0, 10, 0, 0);
-  commitLine(*image, 0, 0, black);
+  commitLine(defaultQuantiser(), *image, 0, 0, black);
   EXPECT_EQ(image->pixel(0, 1)[0], 0);
   EXPECT_EQ(image->pixel(1, 0)[0], 0);
 }
@@ -139,7 +140,7 @@ TEST(LineCommit, NegativeSamplesSpreadNothingAndNeighboursAreLimited) {
   white.background = 1;
   white.foreground = 15;
   white.mask = 0x01;
-  commitLine(*image, 0, 0, white);
+  commitLine(defaultQuantiser(), *image, 0, 0, white);
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(image->pixel(0, 0)[c], 4080);
     EXPECT_EQ(image->pixel(0, 1)[c], 0);
@@ -185,15 +186,15 @@ TEST(QuantisePass, GreyPictureDithersTwoColoursAndPrintsProgress) {
   std::size_t length = 0;
   std::FILE* stream = open_memstream(&text, &length);
   ASSERT_NE(stream, nullptr);
-  const std::uint32_t runCount = quantiseImage(*image, stream);
+  const std::uint32_t runCount = quantiseImage(defaultQuantiser(), *image, stream, nullptr);
   std::fclose(stream);
   const std::string printed(text, length);
   std::free(text);
 
   EXPECT_EQ(runCount, 8u);
   EXPECT_EQ(printed, "\b\b\b 0%\b\b\b12%\b\b\b25%\b\b\b37%\b\b\b50%\b\b\b62%\b\b\b75%\b\b\b87%");
-  const Sample* c12 = kPaletteSamples.colour[12];
-  const Sample* c13 = kPaletteSamples.colour[13];
+  const Sample* c12 = kMameSamples.colour[12];
+  const Sample* c13 = kMameSamples.colour[13];
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 8; ++x) {
       const Sample* p = image->pixel(x, y);
@@ -216,13 +217,13 @@ TEST(QuantisePass, CoversThePaddedArea) {
       setSample(*image, x, y, 255 * 16, 0, 128 * 16);
     }
   }
-  EXPECT_EQ(quantiseImage(*image, nullptr), 2u * 2u * 8u);
+  EXPECT_EQ(quantiseImage(defaultQuantiser(), *image, nullptr, nullptr), 2u * 2u * 8u);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {
       const Sample* p = image->pixel(x, y);
       bool exact = false;
       for (int c = 1; c < 16; ++c) {
-        const Sample* q = kPaletteSamples.colour[c];
+        const Sample* q = kMameSamples.colour[c];
         exact = exact || (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]);
       }
       EXPECT_TRUE(exact) << x << "," << y;

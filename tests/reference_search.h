@@ -23,7 +23,8 @@ struct PairWalk {
   bool abandoned = false;
 };
 
-inline PairWalk walkPair(const Sample* line, int h, int o, std::uint32_t bound) {
+inline PairWalk walkPair(const Quantiser& q, const Sample* line, int h, int o, std::uint32_t bound) {
+  const PaletteSampleTable& palette = q.palette;
   PairWalk walk;
   Sample v[kChannels];
   for (int c = 0; c < kChannels; ++c) {
@@ -31,8 +32,8 @@ inline PairWalk walkPair(const Sample* line, int h, int o, std::uint32_t bound) 
   }
   for (int k = 0; k < kTileLinePixels; ++k) {
     ++walk.pixels;
-    const auto dh = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[h]));
-    const auto dO = static_cast<std::uint32_t>(colourDistance(v, kPaletteSamples.colour[o]));
+    const auto dh = static_cast<std::uint32_t>(colourDistance(v, palette.colour[h]));
+    const auto dO = static_cast<std::uint32_t>(colourDistance(v, palette.colour[o]));
     int chosen = h;
     if (dh <= dO) {
       walk.cost += dh;
@@ -52,8 +53,8 @@ inline PairWalk walkPair(const Sample* line, int h, int o, std::uint32_t bound) 
         if (s < 0) {
           v[c] = 0;
         } else {
-          const int e = v[c] - kPaletteSamples.colour[chosen][c];
-          v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e) / 16);
+          const int e = v[c] - palette.colour[chosen][c];
+          v[c] = static_cast<Sample>(clampSample(next[c]) + (7 * e * q.strength) / 4096);
         }
       }
     }
@@ -61,13 +62,13 @@ inline PairWalk walkPair(const Sample* line, int h, int o, std::uint32_t bound) 
   return walk;
 }
 
-inline LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
+inline LineChoice searchLinePair(const Quantiser& q, const WorkingImage& image, int x0, int y) {
   const Sample* line = image.pixel(x0, y);
   LineChoice best;
   std::uint32_t bestCost = 0x7FFFFFFF;
   for (int h = kFirstUsableColour; h < kLastUsableColour; ++h) {
     for (int o = h + 1; o <= kLastUsableColour; ++o) {
-      const PairWalk walk = walkPair(line, h, o, bestCost);
+      const PairWalk walk = walkPair(q, line, h, o, bestCost);
       if (!walk.abandoned && walk.cost < bestCost) {
         bestCost = walk.cost;
         best.background = static_cast<std::uint8_t>(h);
@@ -80,7 +81,8 @@ inline LineChoice searchLinePair(const WorkingImage& image, int x0, int y) {
   return best;
 }
 
-inline TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
+inline TileLineBytes encodeTileLine(const PaletteSampleTable& palette, const WorkingImage& image, int x0,
+                                    int y) {
   Sample v[kTileLinePixels][kChannels];
   const Sample* line = image.pixel(x0, y);
   for (int k = 0; k < kTileLinePixels; ++k) {
@@ -96,8 +98,8 @@ inline TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
       unsigned bits = 0;
       bool abandoned = false;
       for (int k = 0; k < kTileLinePixels; ++k) {
-        const auto dh = static_cast<std::uint32_t>(colourDistance(v[k], kPaletteSamples.colour[h]));
-        const auto dO = static_cast<std::uint32_t>(colourDistance(v[k], kPaletteSamples.colour[o]));
+        const auto dh = static_cast<std::uint32_t>(colourDistance(v[k], palette.colour[h]));
+        const auto dO = static_cast<std::uint32_t>(colourDistance(v[k], palette.colour[o]));
         bits = 2 * bits + (dh > dO ? 1u : 0u);
         cost += dh > dO ? dO : dh;
         if (cost > best) {
@@ -117,14 +119,14 @@ inline TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
 
 // The line commit pixel by pixel, channel by channel, each share added on
 // its own in the order the rules give.
-inline void commitLine(WorkingImage& image, int x0, int y, const LineChoice& choice) {
-  const auto addShare = [](Sample& t, int share) {
-    t = t < 0 ? Sample{0} : static_cast<Sample>(clampSample(t) + share);
+inline void commitLine(const Quantiser& q, WorkingImage& image, int x0, int y, const LineChoice& choice) {
+  const auto addShare = [&q](Sample& t, int weighted) {
+    t = t < 0 ? Sample{0} : static_cast<Sample>(clampSample(t) + (weighted * q.strength) / 256);
   };
   for (int k = 0; k < kTileLinePixels; ++k) {
     const int x = x0 + k;
     const bool foreground = ((choice.mask >> k) & 1u) != 0;
-    const Sample* p = kPaletteSamples.colour[foreground ? choice.foreground : choice.background];
+    const Sample* p = q.palette.colour[foreground ? choice.foreground : choice.background];
     for (int c = 0; c < kChannels; ++c) {
       const int s = image.pixel(x, y)[c];
       const int u = s < 0 ? 0 : (clampSample(static_cast<Sample>(s)) - p[c]) / 16;

@@ -1,11 +1,17 @@
-// Small TGA pictures built in code for the tests.
+// Small TGA pictures built in code for the tests, and their conversion.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "core/conversion.h"
 #include "image/working_image.h"
+#include "quantise/quantise.h"
+#include "tiles/tiles.h"
 
 namespace kovrel::test {
 
@@ -53,6 +59,46 @@ inline void setLine(WorkingImage& image, int x0, int y, const Rgb (&pixels)[kTil
     p[1] = static_cast<Sample>(pixels[k].g * kSampleScale);
     p[2] = static_cast<Sample>(pixels[k].b * kSampleScale);
   }
+}
+
+// A conversion's files as byte vectors, and its quantised picture.
+struct ConvertedFiles {
+  std::vector<std::uint8_t> pattern;  // CHR, header included
+  std::vector<std::uint8_t> colour;   // CLR, header included
+  std::vector<std::uint8_t> preview;  // the preview TGA
+  std::uint32_t lineCount = 0;
+  WorkingImagePtr image;
+};
+
+inline ConvertedFiles filesOf(Conversion conversion) {
+  ConvertedFiles files;
+  files.pattern.assign(conversion.pattern, conversion.pattern + conversion.tableSize);
+  files.colour.assign(conversion.colour, conversion.colour + conversion.tableSize);
+  files.preview.assign(conversion.preview, conversion.preview + conversion.previewSize);
+  files.lineCount = conversion.lineCount;
+  files.image = std::move(conversion.image);
+  return files;
+}
+
+// Converts a TGA file's bytes, which must decode, through the core's entry
+// point.
+inline ConvertedFiles convertTga(const std::vector<std::uint8_t>& tga, const Settings& settings = {}) {
+  Picture picture;
+  const Status decoded = decodePicture(tga.data(), tga.size(), picture);
+  EXPECT_EQ(decoded, Status::kOk);
+  if (decoded != Status::kOk) {
+    return {};
+  }
+  return filesOf(convertPicture(std::move(picture), settings, nullptr));
+}
+
+// Both tables of image as the encoder derives them from its pixels.
+inline ConvertedFiles tablesFromPixels(const Quantiser& q, const WorkingImage& image) {
+  ConvertedFiles files;
+  files.pattern.resize(tileTableSize(image));
+  files.colour.resize(tileTableSize(image));
+  buildTileTables(q, image, nullptr, files.pattern.data(), files.colour.data());
+  return files;
 }
 
 }  // namespace kovrel::test

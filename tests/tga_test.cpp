@@ -128,7 +128,8 @@ TEST(TgaWriter, PreviewHeaderPixelsAndPath) {
   image->pixel(0, 0)[0] = 5000;
   image->pixel(1, 0)[0] = -20;
   image->pixel(2, 0)[0] = 47;
-  const auto out = encodePreviewTga(*image, header);
+  std::vector<std::uint8_t> out(previewTgaSize(*image));
+  encodePreviewTga(*image, header, out.data());
   ASSERT_EQ(out.size(), 18u + 3 * 2 * 3);
   EXPECT_EQ(out[0], 0);  // the ID field is not written
   EXPECT_EQ(out[2], 2);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "default_quantiser.h"
 #include "colour/colour.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
@@ -16,8 +17,8 @@ using test::Rgb;
 using test::setLine;
 
 Rgb paletteRgb(int index) {
-  return {static_cast<std::uint8_t>(kPalette[index][0]), static_cast<std::uint8_t>(kPalette[index][1]),
-          static_cast<std::uint8_t>(kPalette[index][2])};
+  return {static_cast<std::uint8_t>(kMamePalette.colour[index][0]), static_cast<std::uint8_t>(kMamePalette.colour[index][1]),
+          static_cast<std::uint8_t>(kMamePalette.colour[index][2])};
 }
 
 TEST(TileEncoder, BytesFollowTheColoursInTheLine) {
@@ -39,7 +40,7 @@ TEST(TileEncoder, BytesFollowTheColoursInTheLine) {
   };
   for (const Case& c : cases) {
     setLine(*image, 0, 0, c.line);
-    const TileLineBytes bytes = encodeTileLine(*image, 0, 0);
+    const TileLineBytes bytes = encodeTileLine(defaultQuantiser(), *image, 0, 0);
     EXPECT_EQ(bytes.colour, c.colour);
     EXPECT_EQ(bytes.pattern, c.pattern);
   }
@@ -74,12 +75,7 @@ TEST(TileEncoder, BytesFromTheSearchChoice) {
 }
 
 TEST(TileTables, GreyTileGivesKnownBytes) {
-  auto image = std::make_unique<WorkingImage>();
-  TgaHeader header;
-  const auto tga = test::uniformTga(8, 8, {128, 128, 128});
-  ASSERT_EQ(decodeTga(tga.data(), tga.size(), *image, header), Status::kOk);
-  quantiseImage(*image, nullptr);
-  const TileTables tables = buildTileTables(*image);
+  const test::ConvertedFiles tables = test::convertTga(test::uniformTga(8, 8, {128, 128, 128}));
   EXPECT_EQ(tables.pattern, (std::vector<std::uint8_t>{0xFE, 0x00, 0x00, 0xFF, 0x17, 0x00, 0x00, 0xAA,
                                                        0x5B, 0xAA, 0xB5, 0xAA, 0x57, 0xB4, 0xAB}));
   EXPECT_EQ(tables.colour, (std::vector<std::uint8_t>{0xFE, 0x00, 0x20, 0xFF, 0x37, 0x00, 0x00, 0xDC,
@@ -104,7 +100,7 @@ TEST(TileTables, BodyOrderIsTileByTile) {
       }
     }
   }
-  const TileTables tables = buildTileTables(*image);
+  const test::ConvertedFiles tables = test::tablesFromPixels(defaultQuantiser(), *image);
   ASSERT_EQ(tables.pattern.size(), 7u + 32u);
   ASSERT_EQ(tables.colour.size(), 7u + 32u);
   for (int tile = 0; tile < 4; ++tile) {

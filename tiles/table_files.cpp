@@ -48,11 +48,6 @@ std::size_t tileTableSize(const WorkingImage& image) {
          static_cast<std::size_t>(image.tileColumns() * image.tileRows() * kTileSide);
 }
 
-void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour) {
-  fillTables(image, pattern, colour,
-             [&image](int column, int y) { return encodeTileLine(image, kTileLinePixels * column, y); });
-}
-
 TileLineBytes tileLineBytesOf(const LineChoice& choice) {
   TileLineBytes bytes;
   const unsigned mask = choice.mask;
@@ -76,26 +71,23 @@ TileLineBytes tileLineBytesOf(const LineChoice& choice) {
   return bytes;
 }
 
-void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::uint8_t* pattern,
-                     std::uint8_t* colour) {
+void buildTileTables(const Quantiser& q, const WorkingImage& image, const LineChoice* choices,
+                     std::uint8_t* pattern, std::uint8_t* colour) {
 #if defined(KOVREL_PLAIN_SEARCH)
   // The plain build derives every byte from the pixels, as it always did.
-  static_cast<void>(choices);
-  buildTileTables(image, pattern, colour);
-#else
+  choices = nullptr;
+#endif
+  if (choices == nullptr || q.repeatedColour) {
+    // With two usable colours alike, a line of one of them is read as the
+    // first pair that holds either, which its choice need not be.
+    fillTables(image, pattern, colour,
+               [&q, &image](int column, int y) { return encodeTileLine(q, image, kTileLinePixels * column, y); });
+    return;
+  }
   const int columns = image.tileColumns();
   fillTables(image, pattern, colour, [choices, columns](int column, int y) {
     return tileLineBytesOf(choices[y * columns + column]);
   });
-#endif
-}
-
-TileTables buildTileTables(const WorkingImage& image) {
-  TileTables tables;
-  tables.pattern.resize(tileTableSize(image));
-  tables.colour.resize(tileTableSize(image));
-  buildTileTables(image, tables.pattern.data(), tables.colour.data());
-  return tables;
 }
 
 std::string tableFilePath(const std::string& inputPath, const std::string& extension) {

@@ -14,11 +14,11 @@ constexpr std::uint32_t kNoCost = 0x7FFFFFFF;
 // The search without error of every pair over precomputed distances. Since
 // no distance is negative, abandoning a pair early never changes which pair
 // wins, so none is abandoned here.
-TileLineBytes searchAllPairs(const Sample (&v)[kTileLinePixels][kChannels]) {
+TileLineBytes searchAllPairs(const PaletteSampleTable& palette, const Sample (&v)[kTileLinePixels][kChannels]) {
   std::uint32_t distance[kTileLinePixels][kPaletteSize];
   for (int k = 0; k < kTileLinePixels; ++k) {
     for (int c = kFirstUsableColour; c <= kLastUsableColour; ++c) {
-      distance[k][c] = static_cast<std::uint32_t>(colourDistance(v[k], kPaletteSamples.colour[c]));
+      distance[k][c] = static_cast<std::uint32_t>(colourDistance(v[k], palette.colour[c]));
     }
   }
   TileLineBytes result;
@@ -43,45 +43,17 @@ TileLineBytes searchAllPairs(const Sample (&v)[kTileLinePixels][kChannels]) {
   return result;
 }
 
-// The usable palette colours by their 8-bit triple, hashed: slot
-// hashSlot(r, g, b) holds the colour whose triple hashes there (or 0). The
-// multiplier is one under which the 15 colours take 15 different slots.
-constexpr int kSlots = 64;
-constexpr std::uint32_t kHashMultiplier = 0x85EBCA6Bu;
-
-constexpr std::uint32_t packTriple(std::int32_t r, std::int32_t g, std::int32_t b) {
-  return static_cast<std::uint32_t>(r) << 16 | static_cast<std::uint32_t>(g) << 8 |
-         static_cast<std::uint32_t>(b);
-}
-
-constexpr int hashSlot(std::uint32_t triple) { return static_cast<int>((triple * kHashMultiplier) >> 26); }
-
-struct ColourSlots {
-  std::uint32_t triple[kSlots];
-  std::uint8_t colour[kSlots];
-  bool collision;
-};
-
-constexpr ColourSlots makeColourSlots() {
-  ColourSlots slots{};
+// The usable palette index whose 8-bit triple is that of the limited
+// samples v, or 0.
+int paletteIndexOf(const PaletteSampleTable& palette, const Sample* v) {
   for (int c = kFirstUsableColour; c <= kLastUsableColour; ++c) {
-    const std::uint32_t triple = packTriple(kPalette[c][0], kPalette[c][1], kPalette[c][2]);
-    const int slot = hashSlot(triple);
-    slots.collision = slots.collision || slots.colour[slot] != 0;
-    slots.triple[slot] = triple;
-    slots.colour[slot] = static_cast<std::uint8_t>(c);
+    if (palette.colour[c][0] / kSampleScale == v[0] / kSampleScale &&
+        palette.colour[c][1] / kSampleScale == v[1] / kSampleScale &&
+        palette.colour[c][2] / kSampleScale == v[2] / kSampleScale) {
+      return c;
+    }
   }
-  return slots;
-}
-constexpr ColourSlots kColourSlots = makeColourSlots();
-static_assert(!kColourSlots.collision, "two palette colours share a slot");
-
-// The usable palette index whose 8-bit triple is (r, g, b) (each 0 ... 255),
-// or 0.
-int paletteIndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
-  const std::uint32_t triple = packTriple(r, g, b);
-  const int slot = hashSlot(triple);
-  return kColourSlots.triple[slot] == triple ? kColourSlots.colour[slot] : 0;
+  return 0;
 }
 
 }  // namespace
@@ -89,18 +61,19 @@ int paletteIndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
 
 // The distance sees only the 8-bit values of the limited samples. When every
 // pixel's is a usable palette colour's, and the line holds at most two
-// colours, the pair of those colours costs 0 and no earlier pair does (no two
-// usable colours are at distance 0), so the bytes follow from the colours
-// alone, as a committed line's do (tileLineBytesOf). Any other line takes the
-// full search.
-TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
+// colours, the pair of those colours costs 0 and no earlier pair does (two
+// different triples are at distance 2 at least, and no two usable colours
+// are alike), so the bytes follow from the colours alone, as a committed
+// line's do (tileLineBytesOf). Any other line takes the full search, and so
+// does every line when two usable colours are alike.
+TileLineBytes encodeTileLine(const Quantiser& q, const WorkingImage& image, int x0, int y) {
 #if defined(KOVREL_PLAIN_SEARCH)
-  return reference::encodeTileLine(image, x0, y);
+  return reference::encodeTileLine(q.palette, image, x0, y);
 #else
   Sample v[kTileLinePixels][kChannels];
   const Sample* line = image.pixel(x0, y);
   int colour[kTileLinePixels];
-  bool exact = true;
+  bool exact = !q.repeatedColour;
   for (int k = 0; k < kTileLinePixels; ++k) {
     for (int c = 0; c < kChannels; ++c) {
       v[k][c] = clampSample(line[k * kChannels + c]);
@@ -108,9 +81,7 @@ TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
     const bool repeat = k > 0 && v[k][0] / kSampleScale == v[k - 1][0] / kSampleScale &&
                         v[k][1] / kSampleScale == v[k - 1][1] / kSampleScale &&
                         v[k][2] / kSampleScale == v[k - 1][2] / kSampleScale;
-    colour[k] = repeat ? colour[k - 1]
-                       : paletteIndexOf(v[k][0] / kSampleScale, v[k][1] / kSampleScale,
-                                        v[k][2] / kSampleScale);
+    colour[k] = repeat ? colour[k - 1] : paletteIndexOf(q.palette, v[k]);
     exact = exact && colour[k] != 0;
   }
   if (exact) {
@@ -134,7 +105,7 @@ TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y) {
       return tileLineBytesOf(choice);
     }
   }
-  return searchAllPairs(v);
+  return searchAllPairs(q.palette, v);
 #endif
 }
 

@@ -18,7 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "core/status.h"
 #include "image/working_image.h"
@@ -34,46 +33,31 @@ struct TileLineBytes {
 };
 
 // Derives the colour and pattern byte of the TileLine at (x0 ... x0 + 7, y)
-// from its (quantised) pixels by an exhaustive search without error; reads
-// only. Pixel ties go to the background, pair ties to the pair visited first.
-TileLineBytes encodeTileLine(const WorkingImage& image, int x0, int y);
-
-struct TileTables {
-  std::vector<std::uint8_t> pattern;  // CHR file bytes, header included
-  std::vector<std::uint8_t> colour;   // CLR file bytes, header included
-};
-
-// Both files' complete bytes for the padded area of image.
-TileTables buildTileTables(const WorkingImage& image);
-
-// The same bytes written to pattern[0 .. tileTableSize(image)) and
-// colour[0 .. tileTableSize(image)).
-std::size_t tileTableSize(const WorkingImage& image);
-void buildTileTables(const WorkingImage& image, std::uint8_t* pattern, std::uint8_t* colour);
+// from its (quantised) pixels by an exhaustive search without error over
+// q's palette; reads only. Pixel ties go to the background, pair ties to the
+// pair visited first.
+TileLineBytes encodeTileLine(const Quantiser& q, const WorkingImage& image, int x0, int y);
 
 // The bytes encodeTileLine derives from a TileLine that the pass committed
-// with choice: the committed pixels hold exact palette colours, and no later
-// commit changes them, so its colours are those the mask selects.
+// with choice, when no two usable colours of the palette are the same: the
+// committed pixels hold exact palette colours, and no later commit changes
+// them, so its colours are those the mask selects.
 TileLineBytes tileLineBytesOf(const LineChoice& choice);
 
-// buildTileTables for an image just quantised, from the pass's choices
-// (quantiseImage's layout) instead of the pixels; the same bytes.
-void buildTileTables(const WorkingImage& image, const LineChoice* choices, std::uint8_t* pattern,
-                     std::uint8_t* colour);
+// Each table file's size for image: header and one byte per TileLine.
+std::size_t tileTableSize(const WorkingImage& image);
+
+// Both files' complete bytes for the padded area of image, written to
+// pattern[0 .. tileTableSize(image)) and colour[0 .. tileTableSize(image)).
+// The bytes are encodeTileLine's; for an image just quantised, pass the
+// pass's choices (quantiseImage's layout) and they are taken from those
+// instead of searched again, or null.
+void buildTileTables(const Quantiser& q, const WorkingImage& image, const LineChoice* choices,
+                     std::uint8_t* pattern, std::uint8_t* colour);
 
 // inputPath with its last three characters replaced by extension ("CHR" or
 // "CLR"); a path shorter than three characters is kept whole and "." and the
 // extension appended (ab gives ab.CHR).
 std::string tableFilePath(const std::string& inputPath, const std::string& extension);
-
-}  // namespace kovrel
-
-namespace kovrel {
-
-// Writes inputPath's CHR and CLR files (tableFilePath) from image. Both are
-// staged completely before either replaces its target. On failure returns
-// kCannotCreate with the failing file's path; then neither target changed
-// and no temporary file is left.
-Outcome writeTileTables(const std::string& inputPath, const WorkingImage& image);
 
 }  // namespace kovrel

@@ -12,14 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
+#include <utility>
 
+#include "core/conversion.h"
 #include "core/status.h"
-#include "image/tga.h"
-#include "quantise/quantise.h"
-#include "tiles/tiles.h"
 
 #define KOVREL_EXPORT(name) extern "C" __attribute__((export_name(name)))
 
@@ -31,18 +28,12 @@ struct Result {
   std::string message;  // statusMessage's text; empty on success
   int width = 0;
   int height = 0;
-  std::uint32_t runCount = 0;
-  kovrel::TileTables tables;
-  std::vector<std::uint8_t> preview;
+  kovrel::Conversion conversion;  // empty unless converted
 };
 
 Result& lastResult() {
   static Result result;
   return result;
-}
-
-const std::uint8_t* dataOrNull(const std::vector<std::uint8_t>& bytes) {
-  return bytes.empty() ? nullptr : bytes.data();
 }
 
 }  // namespace
@@ -64,24 +55,21 @@ KOVREL_EXPORT("kovrel_free") void kovrelFree(std::uint8_t* buffer) {
 KOVREL_EXPORT("kovrel_convert") int kovrelConvert(const std::uint8_t* data, std::size_t size) {
   Result& result = lastResult();
   result = Result{};
-  auto image = std::make_unique<kovrel::WorkingImage>();
-  kovrel::TgaHeader header;
-  result.status = kovrel::decodeTga(data, size, *image, header);
+  kovrel::Picture picture;
+  result.status = kovrel::decodePicture(data, size, picture);
   if (result.status != kovrel::Status::kOk) {
     result.message = kovrel::statusMessage({result.status, std::string()});
     return static_cast<int>(result.status);
   }
-  result.width = image->width;
-  result.height = image->height;
-  result.runCount = kovrel::quantiseImage(*image, nullptr);
-  result.tables = kovrel::buildTileTables(*image);
-  result.preview = kovrel::encodePreviewTga(*image, header);
+  result.width = picture.image->width;
+  result.height = picture.image->height;
+  result.conversion = kovrel::convertPicture(std::move(picture), kovrel::Settings{}, nullptr);
   return static_cast<int>(result.status);
 }
 
 KOVREL_EXPORT("kovrel_width") int kovrelWidth() { return lastResult().width; }
 KOVREL_EXPORT("kovrel_height") int kovrelHeight() { return lastResult().height; }
-KOVREL_EXPORT("kovrel_run_count") std::uint32_t kovrelRunCount() { return lastResult().runCount; }
+KOVREL_EXPORT("kovrel_run_count") std::uint32_t kovrelRunCount() { return lastResult().conversion.lineCount; }
 
 // The message for the last failure, as UTF-8 bytes without a terminator.
 KOVREL_EXPORT("kovrel_message_data") const char* kovrelMessageData() {
@@ -93,24 +81,24 @@ KOVREL_EXPORT("kovrel_message_size") std::size_t kovrelMessageSize() {
 
 // The CHR file's bytes (BSAVE header included) of the last conversion.
 KOVREL_EXPORT("kovrel_chr_data") const std::uint8_t* kovrelChrData() {
-  return dataOrNull(lastResult().tables.pattern);
+  return lastResult().conversion.pattern;
 }
 KOVREL_EXPORT("kovrel_chr_size") std::size_t kovrelChrSize() {
-  return lastResult().tables.pattern.size();
+  return lastResult().conversion.tableSize;
 }
 
 // The CLR file's bytes (BSAVE header included) of the last conversion.
 KOVREL_EXPORT("kovrel_clr_data") const std::uint8_t* kovrelClrData() {
-  return dataOrNull(lastResult().tables.colour);
+  return lastResult().conversion.colour;
 }
 KOVREL_EXPORT("kovrel_clr_size") std::size_t kovrelClrSize() {
-  return lastResult().tables.colour.size();
+  return lastResult().conversion.tableSize;
 }
 
 // The preview TGA file's bytes of the last conversion.
 KOVREL_EXPORT("kovrel_preview_data") const std::uint8_t* kovrelPreviewData() {
-  return dataOrNull(lastResult().preview);
+  return lastResult().conversion.preview;
 }
 KOVREL_EXPORT("kovrel_preview_size") std::size_t kovrelPreviewSize() {
-  return lastResult().preview.size();
+  return lastResult().conversion.previewSize;
 }

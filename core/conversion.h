@@ -1,0 +1,70 @@
+// The converter's one entry point: a decoded picture and the settings in,
+// the tables, the preview and the line count out. Every front end (the
+// program, the web page's module, the tests, the benchmarks and the fuzz
+// targets) converts through convertPicture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "colour/colour.h"
+#include "core/status.h"
+#include "image/adjustments.h"
+#include "image/image_memory.h"
+#include "image/tga.h"
+
+namespace kovrel {
+
+// How to convert. The defaults are the converter's plain behaviour.
+struct Settings {
+  Palette palette = kMamePalette;  // used everywhere: search, commit, encoder, preview
+  int ditherPercent = 100;         // 0 ... 100; 0 carries no error
+  Adjustments adjustments;         // made to the picture before conversion
+};
+
+constexpr int kMaxDitherPercent = 100;
+
+// True when settings are the defaults, value for value.
+bool isDefault(const Settings& settings);
+
+// A decoded picture, ready to convert: the working image and the TGA header
+// the preview takes over. memory is the block the file was read into, which
+// the conversion then reuses for its outputs (a fresh block is taken when it
+// holds nothing).
+struct Picture {
+  WorkingImagePtr image;
+  TgaHeader header;
+  ByteBlock memory;
+};
+
+// Reads and decodes the TGA file at path into picture (Outcome as
+// readTgaImage's). Throws std::bad_alloc when no memory is left.
+Outcome readPicture(const std::string& path, Picture& picture);
+
+// Decodes the TGA file's bytes data[0 .. size) into picture (Status as
+// decodeTga's). Throws std::bad_alloc when no memory is left.
+Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture);
+
+// One conversion's results. The byte ranges lie in memory, which the
+// Conversion owns.
+struct Conversion {
+  WorkingImagePtr image;  // the quantised picture: every padded pixel a palette colour
+  ByteBlock memory;
+  const std::uint8_t* pattern = nullptr;  // the CHR file's bytes, header included
+  const std::uint8_t* colour = nullptr;   // the CLR file's bytes, header included
+  std::size_t tableSize = 0;              // of each
+  const std::uint8_t* preview = nullptr;  // the preview TGA file's bytes
+  std::size_t previewSize = 0;
+  std::uint32_t lineCount = 0;  // TileLines searched and committed (runCount)
+};
+
+// Converts picture (which it takes over) under settings: makes the
+// adjustments, quantises the padded area, writing the progress figure to
+// progress when that is not null, and encodes both tables and the preview.
+// Setting values outside their ranges are limited to them. Throws
+// std::bad_alloc when no memory is left.
+Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* progress);
+
+}  // namespace kovrel

@@ -1,0 +1,188 @@
+#include "driver/options.h"
+
+#include <cstring>
+
+#include "colour/palette_file.h"
+
+namespace kovrel::driver {
+namespace {
+
+// A whole number low ... high, with an optional sign; false otherwise.
+bool parseWhole(const std::string& text, int low, int high, int& value) {
+  std::size_t at = text.size() > 0 && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  if (at == text.size() || text.size() - at > 4) {
+    return false;
+  }
+  int magnitude = 0;
+  for (; at < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9') {
+      return false;
+    }
+    magnitude = 10 * magnitude + (text[at] - '0');
+  }
+  const int signedValue = text[0] == '-' ? -magnitude : magnitude;
+  if (signedValue < low || signedValue > high) {
+    return false;
+  }
+  value = signedValue;
+  return true;
+}
+
+// A decimal number with at most two places, as hundredths low ... high.
+bool parseHundredths(const std::string& text, int low, int high, int& hundredths) {
+  const std::size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const std::string places = point == std::string::npos ? std::string() : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 3 || places.size() > 2 || (point != std::string::npos && places.empty())) {
+    return false;
+  }
+  int value = 0;
+  for (const char c : whole + places + std::string(2 - places.size(), '0')) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+    value = 10 * value + (c - '0');
+  }
+  if (value < low || value > high) {
+    return false;
+  }
+  hundredths = value;
+  return true;
+}
+
+std::string signedText(int value) { return (value > 0 ? "+" : "") + std::to_string(value); }
+
+std::string hundredthsText(int hundredths) {
+  const int places = hundredths % 100;
+  return std::to_string(hundredths / 100) + "." + (places < 10 ? "0" : "") + std::to_string(places);
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  const auto fail = [&line](const std::string& message) {
+    line.error = message + "\n";
+    return line;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--") {
+      if (i + 1 < argc) {
+        line.hasPicture = true;
+        line.picture = argv[i + 1];
+      }
+      break;
+    }
+    if (argument.rfind("--", 0) != 0) {
+      line.hasPicture = true;
+      line.picture = argument;
+      break;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const bool hasValue = equals != std::string::npos;
+    const std::string value = hasValue ? argument.substr(equals + 1) : std::string();
+    if (name == "--help" || name == "--version") {
+      if (hasValue) {
+        return fail(name + " takes no value.");
+      }
+      (name == "--help" ? line.help : line.version) = true;
+      continue;
+    }
+    const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
+                       name == "--contrast" || name == "--saturation" || name == "--gamma";
+    if (!known) {
+      return fail("Unknown option " + name + " (kovrel --help lists the options).");
+    }
+    if (!hasValue || value.empty()) {
+      return fail(name + " needs a value, as " + name + "=VALUE (kovrel --help lists the options).");
+    }
+    Adjustments& adjust = line.settings.adjustments;
+    if (name == "--palette") {
+      if (const Palette* preset = palettePreset(value)) {
+        line.settings.palette = *preset;
+      } else {
+        const Outcome read = readPaletteFile(value, line.settings.palette);
+        if (read.status != Status::kOk) {
+          std::string message = statusMessage(read);
+          message.pop_back();
+          if (read.status == Status::kPaletteUnreadable) {
+            message += std::string(" It is not a preset either: ") + palettePresetNames() + ".";
+          }
+          return fail(message);
+        }
+      }
+      line.paletteName = value;
+    } else if (name == "--dither") {
+      if (!parseWhole(value, 0, kMaxDitherPercent, line.settings.ditherPercent)) {
+        return fail("--dither takes a whole percentage from 0 to 100, not \"" + value + "\".");
+      }
+    } else if (name == "--gamma") {
+      if (!parseHundredths(value, kLowestGamma, kHighestGamma, adjust.gammaHundredths)) {
+        return fail("--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"" + value + "\".");
+      }
+    } else {
+      int& target = name == "--brightness" ? adjust.brightness
+                    : name == "--contrast" ? adjust.contrast
+                                           : adjust.saturation;
+      if (!parseWhole(value, -kAdjustmentLimit, kAdjustmentLimit, target)) {
+        return fail(name + " takes a whole number from -100 to 100, not \"" + value + "\".");
+      }
+    }
+  }
+  return line;
+}
+
+std::string helpText() {
+  return "Usage: kovrel [OPTION]... PICTURE.tga\n"
+         "Converts a 24-bit TGA picture into TMS9918 screen 2 pattern and colour tables\n"
+         "(PICTURE.CHR, PICTURE.CLR) and a preview (PICTURE_tms.tga) beside it.\n"
+         "\n"
+         "Options come before the picture; -- ends them.\n"
+         "  --palette=NAME|FILE  the chip's colours: a preset (mame, datasheet, v9938)\n"
+         "                       or a palette file, GIMP .gpl or lines of RRGGBB;\n"
+         "                       15 colours (1-15) or 16 (0-15). Default: mame\n"
+         "  --dither=P           error diffusion strength in percent, 0-100;\n"
+         "                       0 carries no error. Default: 100\n"
+         "  --brightness=B       -100 to 100, added as B% of full scale. Default: 0\n"
+         "  --contrast=C         -100 to 100, around the middle grey. Default: 0\n"
+         "  --saturation=S       -100 (grey) to 100. Default: 0\n"
+         "  --gamma=G            0.10 to 10.00; above 1 lightens middle tones.\n"
+         "                       Default: 1.00\n"
+         "  --help               this text\n"
+         "  --version            the version\n"
+         "\n"
+         "Exit status: 0 converted, 1 the picture or an output failed, 2 a usage error.\n";
+}
+
+std::string settingsLine(const CommandLine& line) {
+  const Settings& settings = line.settings;
+  if (isDefault(settings)) {
+    return {};
+  }
+  std::string text;
+  const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ", ") + item; };
+  if (!sameUsableColours(settings.palette, kMamePalette)) {
+    add("palette " + line.paletteName);
+  }
+  if (settings.ditherPercent != kMaxDitherPercent) {
+    add("dither " + std::to_string(settings.ditherPercent) + "%");
+  }
+  const Adjustments& adjust = settings.adjustments;
+  if (adjust.brightness != 0) {
+    add("brightness " + signedText(adjust.brightness));
+  }
+  if (adjust.contrast != 0) {
+    add("contrast " + signedText(adjust.contrast));
+  }
+  if (adjust.saturation != 0) {
+    add("saturation " + signedText(adjust.saturation));
+  }
+  if (adjust.gammaHundredths != kNeutralGamma) {
+    add("gamma " + hundredthsText(adjust.gammaHundredths));
+  }
+  return "Settings: " + text + "\n";
+}
+
+}  // namespace kovrel::driver
