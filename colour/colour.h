@@ -21,7 +21,7 @@ struct Palette {
 
 // The converter's own table, and the default: a conversion of the data
 // book's voltages made for an early MESS/MAME driver.
-constexpr Palette kMamePalette = {{
+inline constexpr Palette kMamePalette = {{
     {0, 0, 0},       {0, 0, 0},       {33, 200, 66},   {94, 220, 120},
     {84, 85, 237},   {125, 118, 252}, {212, 82, 77},   {66, 235, 245},
     {252, 85, 84},   {255, 121, 120}, {212, 193, 84},  {230, 206, 128},
@@ -30,7 +30,7 @@ constexpr Palette kMamePalette = {{
 
 // The data book's Y, R-Y and B-Y voltages converted to RGB at 54 %
 // saturation, as openMSX (0.8 and later) and Wikipedia give them.
-constexpr Palette kDatasheetPalette = {{
+inline constexpr Palette kDatasheetPalette = {{
     {0, 0, 0},       {0, 0, 0},       {62, 184, 73},   {116, 208, 125},
     {89, 85, 224},   {128, 118, 241}, {185, 94, 81},   {101, 219, 239},
     {219, 101, 89},  {255, 137, 125}, {204, 195, 94},  {222, 208, 135},
@@ -40,7 +40,7 @@ constexpr Palette kDatasheetPalette = {{
 // The default palette an MSX2 BIOS loads into the V9938/V9958, 3 bits per
 // channel, each v as round(v x 255 / 7): how a screen 2 picture looks on an
 // MSX2, MSX2+ or turbo R.
-constexpr Palette kV9938Palette = {{
+inline constexpr Palette kV9938Palette = {{
     {0, 0, 0},       {0, 0, 0},       {36, 219, 36},   {109, 255, 109},
     {36, 36, 255},   {73, 109, 255},  {182, 36, 36},   {73, 219, 255},
     {255, 36, 36},   {255, 109, 109}, {219, 219, 36},  {219, 219, 146},

@@ -56,16 +56,17 @@ bool parseHexColour(const std::string& line, std::uint8_t (&rgb)[kChannels]) {
   return true;
 }
 
-// "R G B" or "R G B name". Returns kOk, kPaletteBadLine (not three numbers)
-// or kPaletteBadValue (a number above 255).
+// "R G B" or "R G B name". Returns kOk, kPaletteBadLine (not three whole
+// numbers first) or kPaletteBadValue (a number above 255).
 Status parseGimpColour(const std::string& line, std::uint8_t (&rgb)[kChannels]) {
+  long values[kChannels];
   std::size_t at = 0;
-  for (int c = 0; c < kChannels; ++c) {
+  for (long& value : values) {
     while (at < line.size() && isSpace(line[at])) {
       ++at;
     }
     const std::size_t digits = at;
-    long value = 0;
+    value = 0;
     while (at < line.size() && line[at] >= '0' && line[at] <= '9') {
       value = value > 255 ? value : value * 10 + (line[at] - '0');
       ++at;
@@ -73,10 +74,12 @@ Status parseGimpColour(const std::string& line, std::uint8_t (&rgb)[kChannels]) 
     if (at == digits || (at < line.size() && !isSpace(line[at]))) {
       return Status::kPaletteBadLine;
     }
-    if (value > 255) {
+  }
+  for (int c = 0; c < kChannels; ++c) {
+    if (values[c] > 255) {
       return Status::kPaletteBadValue;
     }
-    rgb[c] = static_cast<std::uint8_t>(value);
+    rgb[c] = static_cast<std::uint8_t>(values[c]);
   }
   return Status::kOk;
 }

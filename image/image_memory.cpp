@@ -10,6 +10,16 @@
 namespace kovrel {
 namespace {
 
+// Out of memory: std::bad_alloc, as new would; a build without exceptions
+// (the web page's) stops, as its new does.
+[[noreturn]] void outOfMemory() {
+#if defined(__cpp_exceptions)
+  throw std::bad_alloc();
+#else
+  std::abort();
+#endif
+}
+
 #if defined(__linux__)
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
@@ -23,7 +33,7 @@ void* allocateBlock(std::size_t bytes) {
   const std::size_t reserved = size + kHugePage;
   void* mapped = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) {
-    throw std::bad_alloc();
+    outOfMemory();
   }
   const auto base = reinterpret_cast<std::uintptr_t>(mapped);
   const std::uintptr_t aligned = (base + kHugePage - 1) / kHugePage * kHugePage;
@@ -45,7 +55,7 @@ void releaseBlock(void* block, std::size_t bytes) { munmap(block, mappedSize(byt
 void* allocateBlock(std::size_t bytes) {
   void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (block == nullptr) {
-    throw std::bad_alloc();
+    outOfMemory();
   }
   return block;
 }

@@ -4,7 +4,9 @@
 // must be exact over every value that can reach it. These tests check the
 // production arithmetic against a reference in 64-bit integers, drive the
 // search and the commit to those extremes, and confirm that the bounds are
-// reached and never passed.
+// reached and never passed: with the default palette at full strength, and
+// with other palettes (any components 0 ... 255) and strengths, where they
+// must hold as well.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "default_quantiser.h"
 #include "colour/colour.h"
@@ -55,9 +58,9 @@ struct ReferenceChoice {
   std::int64_t largestError = 0;  // the largest |e| the chosen pair carried
 };
 
-// The line pair search in 64-bit integers, recording every trial value
-// that reaches the distance.
-ReferenceChoice referenceSearch(const WorkingImage& image, int x0, int y, Range& trial) {
+// The line pair search in 64-bit integers under q's palette and strength,
+// recording every trial value that reaches the distance.
+ReferenceChoice referenceSearch(const Quantiser& q, const WorkingImage& image, int x0, int y, Range& trial) {
   const auto limited = [](std::int64_t s) { return std::clamp<std::int64_t>(s, 0, 4080); };
   ReferenceChoice best;
   std::int64_t bestCost = 2147483647;
@@ -75,17 +78,17 @@ ReferenceChoice referenceSearch(const WorkingImage& image, int x0, int y, Range&
         for (int c = 0; c < 3; ++c) {
           trial.add(v[c]);
         }
-        const std::int64_t dh = referenceNumerator(v, kMameSamples.colour[h]) / 256;
-        const std::int64_t dO = referenceNumerator(v, kMameSamples.colour[o]) / 256;
+        const std::int64_t dh = referenceNumerator(v, q.palette.colour[h]) / 256;
+        const std::int64_t dO = referenceNumerator(v, q.palette.colour[o]) / 256;
         const int chosen = dh <= dO ? h : o;
         cost += std::min(dh, dO);
         mask |= chosen == o ? 1u << k : 0u;
         abandoned = cost > bestCost;
         for (int c = 0; c < 3 && k < 7; ++c) {
           const std::int64_t s = image.pixel(x0 + k + 1, y)[c];
-          const std::int64_t e = v[c] - kMameSamples.colour[chosen][c];
+          const std::int64_t e = v[c] - q.palette.colour[chosen][c];
           largestError = s < 0 ? largestError : std::max(largestError, std::abs(e));
-          v[c] = s < 0 ? 0 : limited(s) + 7 * e / 16;
+          v[c] = s < 0 ? 0 : limited(s) + 7 * e * q.strength / 4096;
         }
       }
       if (!abandoned && cost < bestCost) {
@@ -106,16 +109,16 @@ std::unique_ptr<WorkingImage> blankImage(int width, int height) {
 
 // Runs the quantisation pass line by line, checking each search against the
 // reference and every stored sample of the image after each commit.
-void quantiseChecked(WorkingImage& image, Range& trial, Range& stored) {
+void quantiseChecked(const Quantiser& q, WorkingImage& image, Range& trial, Range& stored) {
   for (int y = 0; y < 8 * image.tileRows(); ++y) {
     for (int x0 = 0; x0 < 8 * image.tileColumns(); x0 += 8) {
-      const LineChoice choice = searchLinePair(defaultQuantiser(), image, x0, y);
-      const ReferenceChoice expected = referenceSearch(image, x0, y, trial);
+      const LineChoice choice = searchLinePair(q, image, x0, y);
+      const ReferenceChoice expected = referenceSearch(q, image, x0, y, trial);
       ASSERT_EQ(choice.background, expected.background) << x0 << "," << y;
       ASSERT_EQ(choice.foreground, expected.foreground) << x0 << "," << y;
       ASSERT_EQ(choice.mask, expected.mask) << x0 << "," << y;
       ASSERT_EQ(choice.cost, expected.cost) << x0 << "," << y;
-      commitLine(defaultQuantiser(), image, x0, y, choice);
+      commitLine(q, image, x0, y, choice);
       for (int yy = -1; yy <= 8 * image.tileRows(); ++yy) {
         for (int xx = -1; xx <= 8 * image.tileColumns(); ++xx) {
           for (int c = 0; c < 3; ++c) {
@@ -158,15 +161,15 @@ using Line = std::array<Sample, 24>;  // red, green, blue of each pixel
 
 // Searches a line with both the program and the reference, which must
 // agree. Returns the reference's result; adds its trial values to trial.
-ReferenceChoice searchBoth(const Line& samples, Range& trial) {
+ReferenceChoice searchBoth(const Line& samples, Range& trial, const Quantiser& q = defaultQuantiser()) {
   static const auto image = blankImage(8, 1);  // one for all: it is large
   for (int k = 0; k < 8; ++k) {
     for (int c = 0; c < 3; ++c) {
       image->pixel(k, 0)[c] = samples[static_cast<std::size_t>(3 * k + c)];
     }
   }
-  const ReferenceChoice expected = referenceSearch(*image, 0, 0, trial);
-  const LineChoice choice = searchLinePair(defaultQuantiser(), *image, 0, 0);
+  const ReferenceChoice expected = referenceSearch(q, *image, 0, 0, trial);
+  const LineChoice choice = searchLinePair(q, *image, 0, 0);
   EXPECT_EQ(choice.background, expected.background);
   EXPECT_EQ(choice.foreground, expected.foreground);
   EXPECT_EQ(choice.mask, expected.mask);
@@ -179,18 +182,19 @@ ReferenceChoice searchBoth(const Line& samples, Range& trial) {
 // does not fall. Every line it tries is searched by both sides and stays
 // within the trial range. Returns the best score.
 std::int64_t climb(Line line, unsigned seed,
-                   const std::function<std::int64_t(const Range&, const ReferenceChoice&)>& score) {
+                   const std::function<std::int64_t(const Range&, const ReferenceChoice&)>& score,
+                   const Quantiser& q = defaultQuantiser(), int steps = 12000) {
   const Sample edges[] = {-1785, -16, 0, 16, 2000, 4064, 4080, 5865};
   std::mt19937 random(seed);
   std::int64_t reached = std::numeric_limits<std::int64_t>::min();
-  for (int step = 0; step < 12000 && !::testing::Test::HasFailure(); ++step) {
+  for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
     Line candidate = line;
     for (auto n = 1 + random() % 3; n > 0; --n) {
       candidate[random() % 24] =
           random() % 2 != 0 ? edges[random() % 8] : static_cast<Sample>(random() % 4081);
     }
     Range trial;
-    const ReferenceChoice result = searchBoth(candidate, trial);
+    const ReferenceChoice result = searchBoth(candidate, trial, q);
     EXPECT_GE(trial.low, kLowestTrial);
     EXPECT_LE(trial.high, kHighestTrial);
     const std::int64_t value = score(trial, result);
@@ -312,11 +316,102 @@ TEST(Extremes, WholePassesOverAlternatingAndLimitPictures) {
         }
       }
     }
-    quantiseChecked(*image, trial, stored);
+    quantiseChecked(defaultQuantiser(), *image, trial, stored);
     ASSERT_FALSE(HasFatalFailure());
   }
   EXPECT_EQ(stored.low, kLowestStored);
   EXPECT_EQ(stored.high, kHighestStored);
+  EXPECT_GE(trial.low, kLowestTrial);
+  EXPECT_LE(trial.high, kHighestTrial);
+}
+
+// Palettes at the edges of what a palette file can hold: the presets, the
+// eight corners of the colour cube (repeated), every component 0 or every
+// component 255, and random ones; each at full strength and below.
+std::vector<Quantiser> otherQuantisers() {
+  std::vector<Palette> palettes = {kDatasheetPalette, kV9938Palette};
+  Palette corners{};
+  Palette black{};
+  Palette white{};
+  for (int i = 0; i < kPaletteSize; ++i) {
+    for (int c = 0; c < kChannels; ++c) {
+      corners.colour[i][c] = ((i >> c) & 1) != 0 ? 255 : 0;
+      white.colour[i][c] = 255;
+    }
+  }
+  palettes.push_back(corners);
+  palettes.push_back(black);
+  palettes.push_back(white);
+  std::mt19937 random(17);
+  for (int n = 0; n < 3; ++n) {
+    Palette any{};
+    for (auto& colour : any.colour) {
+      for (auto& component : colour) {
+        component = static_cast<std::uint8_t>(random() % 256);
+      }
+    }
+    palettes.push_back(any);
+  }
+  std::vector<Quantiser> all;
+  for (const Palette& palette : palettes) {
+    for (const int percent : {100, 61, 0}) {
+      all.push_back(makeQuantiser(palette, strengthOfPercent(percent)));
+    }
+  }
+  return all;
+}
+
+TEST(Extremes, OtherPalettesAndStrengthsStayWithinTheBounds) {
+  // The distance over trial values against every corner of the cube: any
+  // palette colour lies between them.
+  for (int corner = 0; corner < 8; ++corner) {
+    const Sample p[3] = {static_cast<Sample>((corner & 1) * 4080), static_cast<Sample>(((corner >> 1) & 1) * 4080),
+                         static_cast<Sample>(((corner >> 2) & 1) * 4080)};
+    for (int r = -197; r <= 452; r += 3) {
+      for (int b = -197; b <= 452; b += 3) {
+        for (int g : {-197, 0, 255, 452}) {
+          const std::int64_t wide[3] = {16 * r, 16 * g, 16 * b};
+          const Sample v[3] = {static_cast<Sample>(16 * r), static_cast<Sample>(16 * g), static_cast<Sample>(16 * b)};
+          const std::int64_t numerator = referenceNumerator(wide, p);
+          ASSERT_GE(numerator, 0);
+          ASSERT_LT(numerator, std::int64_t{1} << 31);
+          ASSERT_EQ(colourDistance(v, p), numerator / 256);
+        }
+      }
+    }
+  }
+  // Whole passes over limit pictures, and climbs toward both ends of the
+  // trial range, under each palette and strength: the program agrees with
+  // the reference, and nothing passes the bounds.
+  std::mt19937 random(23);
+  const Sample edges[] = {-1785, -16, 0, 4080, 5865};
+  Range trial;
+  Range stored;
+  for (const Quantiser& q : otherQuantisers()) {
+    for (int picture = 0; picture < 3; ++picture) {
+      auto image = blankImage(16, 16);
+      for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+          for (int c = 0; c < 3; ++c) {
+            image->pixel(x, y)[c] = picture == 0   ? static_cast<Sample>((x + y + c) % 2 == 0 ? 4080 : 0)
+                                    : picture == 1 ? edges[random() % 5]
+                                                   : edges[3 + random() % 2];
+          }
+        }
+      }
+      quantiseChecked(q, *image, trial, stored);
+      ASSERT_FALSE(HasFatalFailure());
+    }
+    climb(Line{}, 2, [](const Range& t, const ReferenceChoice&) { return t.high; }, q, 1500);
+    Line yellow{};
+    for (std::size_t k = 0; k < 8; ++k) {
+      yellow[3 * k] = yellow[3 * k + 1] = 4080;
+    }
+    climb(yellow, 1, [](const Range& t, const ReferenceChoice&) { return -t.low; }, q, 1500);
+    ASSERT_FALSE(HasFailure());
+  }
+  EXPECT_GE(stored.low, kLowestStored);
+  EXPECT_LE(stored.high, kHighestStored);
   EXPECT_GE(trial.low, kLowestTrial);
   EXPECT_LE(trial.high, kHighestTrial);
 }
