@@ -15,6 +15,12 @@ std::string statusMessage(const Outcome& outcome) {
       return "Unsupported size!";
     case Status::kCannotCreate:
       return "cannot create " + outcome.path + " file!\n";
+    case Status::kCannotRestore:
+      return "cannot put back " + outcome.path + " file!\n";
+    case Status::kOutOfMemory:
+      return "out of memory\n";
+    case Status::kInterrupted:
+      return "interrupted\n";
   }
   return {};
 }

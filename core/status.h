@@ -12,6 +12,9 @@ enum class Status {
   kUnsupportedFormat,  // not an uncompressed 24-bit bottom-left TGA
   kUnsupportedSize,    // a side is 0 or larger than kMaxSide
   kCannotCreate,       // an output file could not be written completely
+  kCannotRestore,      // after a failed output, an earlier one could not be put back
+  kOutOfMemory,        // the system refused memory
+  kInterrupted,        // a stop signal arrived while the outputs were written
 };
 
 // A status together with the path it concerns (the input for read errors,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "core/status.h"
@@ -50,7 +51,7 @@ int fail(const kovrel::Outcome& outcome) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   print("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
   print("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
   print("\n");
@@ -119,4 +120,8 @@ int main(int argc, char** argv) {
               static_cast<double>(milliseconds) / 1000.0);
   print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
   return kExitConverted;
+} catch (const std::bad_alloc&) {
+  // Raised before any output is staged (the write stage reports its own);
+  // nothing has been written.
+  return fail({kovrel::Status::kOutOfMemory, {}});
 }
