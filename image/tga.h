@@ -81,8 +81,9 @@ void encodePreviewTga(const WorkingImage& image, const TgaHeader& header, std::u
 namespace kovrel {
 
 // Writes encodePreviewTga's bytes to previewPath(inputPath), replacing the
-// target only when the file is complete. On failure returns kCannotCreate
-// with the preview's path; the target is unchanged.
+// target only when the file is complete. On failure returns
+// writeOutputFiles' outcome (kCannotCreate with the preview's path: the
+// target is unchanged).
 Outcome writePreviewTga(const std::string& inputPath, const WorkingImage& image,
                         const TgaHeader& header);
 

@@ -121,8 +121,10 @@ class Immutable {
  public:
   explicit Immutable(const std::string& path) : fd_(open(path.c_str(), O_RDONLY)) {
     int flags = 0;
-    ok_ = fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0 &&
-          (flags |= FS_IMMUTABLE_FL, ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0);
+    if (fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      ok_ = ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
   }
   ~Immutable() {
     int flags = 0;

@@ -73,8 +73,8 @@ namespace kovrel {
 
 // Writes inputPath's CHR and CLR files (tableFilePath) from image. Both are
 // staged completely before either replaces its target. On failure returns
-// kCannotCreate with the failing file's path; then neither target changed
-// and no temporary file is left.
+// writeOutputFiles' outcome (kCannotCreate with the failing file's path:
+// neither target changed and no temporary file is left).
 Outcome writeTileTables(const std::string& inputPath, const WorkingImage& image);
 
 }  // namespace kovrel
