@@ -1,5 +1,6 @@
 #include "core/conversion.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -52,7 +53,7 @@ Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* 
   WorkingImage& image = *result.image;
 
   adjustImage(image, settings.adjustments);
-  const int percent = settings.ditherPercent < 0 ? 0 : (settings.ditherPercent > 100 ? 100 : settings.ditherPercent);
+  const int percent = settings.ditherPercent < 0 ? 0 : std::min(settings.ditherPercent, kMaxDitherPercent);
   const Quantiser q = makeQuantiser(settings.palette, strengthOfPercent(percent));
 
   std::uint8_t* const block = result.memory.data();

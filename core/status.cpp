@@ -28,6 +28,12 @@ std::string statusMessage(const Outcome& outcome) {
       return where() + "a 17th colour; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
     case Status::kPaletteTooFew:
       return where() + "too few colours; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
+    case Status::kCannotRestore:
+      return "cannot put back " + outcome.path + " file!\n";
+    case Status::kOutOfMemory:
+      return "out of memory\n";
+    case Status::kInterrupted:
+      return "interrupted\n";
   }
   return {};
 }

@@ -12,6 +12,9 @@ enum class Status {
   kUnsupportedFormat,  // not an uncompressed 24-bit bottom-left TGA
   kUnsupportedSize,    // a side is 0 or larger than kMaxSide
   kCannotCreate,       // an output file could not be written completely
+  kCannotRestore,      // after a failed output, an earlier one could not be put back
+  kOutOfMemory,        // the system refused memory
+  kInterrupted,        // a stop signal arrived while the outputs were written
   // A palette file (the path) that cannot be used:
   kPaletteUnreadable,  // it cannot be opened or read, or is too large
   kPaletteBadLine,     // a line is neither a colour nor one to ignore

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -52,7 +53,7 @@ int fail(const kovrel::Outcome& outcome) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argv);
   if (line.error.empty() && (line.help || line.version)) {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
@@ -109,4 +110,8 @@ int main(int argc, char** argv) {
               static_cast<double>(milliseconds) / 1000.0);
   print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
   return kExitConverted;
+} catch (const std::bad_alloc&) {
+  // Raised before any output is staged (the write stage reports its own);
+  // nothing has been written.
+  return fail({kovrel::Status::kOutOfMemory, {}});
 }

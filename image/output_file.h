@@ -1,9 +1,12 @@
-// Output files that replace their target only when complete.
+// A run's output files, which replace their targets together and only when
+// complete.
 //
-// A StagedFile writes its bytes to a new temporary file in the target's
-// folder. commit() renames it over the target; until then an existing target
-// keeps its old content. A StagedFile that is not committed removes its
-// temporary file when destroyed, so a failed run leaves nothing behind.
+// Each file is first written to a new temporary file (.kovrel-XXXXXX) in its
+// target's folder. Only when every file is complete are they put in place,
+// one rename each; the target a rename replaces stays under a temporary name
+// until all renames have succeeded, so that a failing rename can put the
+// earlier targets back. Either every target then holds its new bytes, or
+// every existing target holds its old ones, and no temporary file is left.
 #pragma once
 
 #include <cstddef>
@@ -15,28 +18,6 @@
 
 namespace kovrel {
 
-class StagedFile {
- public:
-  StagedFile() = default;
-  StagedFile(const StagedFile&) = delete;
-  StagedFile& operator=(const StagedFile&) = delete;
-  ~StagedFile();
-
-  // Creates the temporary file beside target and writes bytes to it, checking
-  // every write and the close. Returns false (and keeps no temporary file)
-  // on any failure: no permission, a full disk, a file-size limit, a folder
-  // in the target's place, a target name too long to create.
-  bool stage(const std::string& target, const std::uint8_t* data, std::size_t size);
-
-  // Renames the staged file over the target. Returns false, and removes the
-  // temporary file, when the rename fails (a folder in the target's place).
-  bool commit();
-
- private:
-  std::string target_;
-  std::string temporary_;
-};
-
 // A file's path and its complete bytes, data[0 .. size), which the caller
 // keeps alive until writeOutputFiles returns.
 struct OutputFile {
@@ -45,10 +26,22 @@ struct OutputFile {
   std::size_t size;
 };
 
-// Writes a run's outputs together: stages every file in order, and only when
-// all are staged renames each over its target. Returns kCannotCreate with the
-// path of the first file that could not be staged (then no target changed)
-// or renamed; a rename fails only in a race with another program.
+// Writes a run's outputs as one set, in order. A replaced target's
+// permission bits are kept; a new file gets 0666 less the umask.
+// Returns kCannotCreate with the first path that could not be written or put
+// in place (every target as it was), kCannotRestore with a target that could
+// not be put back after such a failure (its old content, if any, is left in a
+// .kovrel- file beside it), kOutOfMemory, or kInterrupted (below).
+//
+// Signals: while it runs, SIGINT, SIGTERM and SIGHUP are held and SIGXFSZ is
+// ignored, so that a file-size limit fails a write instead of ending the
+// process; the caller's signal mask and SIGXFSZ action are restored on
+// return. One of the three arriving while the files are written stops the
+// run: the temporary files are removed, then the signal is let through
+// (under its default action it ends the process; with a handler,
+// kInterrupted is returned). One arriving during the renames is let through
+// once the set is complete or put back. A signal the caller blocks or
+// ignores is left alone.
 Outcome writeOutputFiles(const std::vector<OutputFile>& files);
 
 // True when both paths name one existing file (same device and inode), also

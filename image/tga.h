@@ -55,8 +55,9 @@ class ByteBlock;
 Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header, ByteBlock& bytes);
 
 // The preview path: inputPath less its last four characters, then "_tms.tga"
-// (pic.tga gives pic_tms.tga). A path shorter than four characters is kept
-// whole and the suffix appended.
+// (pic.tga gives pic_tms.tga). When the file name (after the last '/') is
+// shorter than four characters, the path is kept whole and the suffix
+// appended (sub/cat gives sub/cat_tms.tga).
 std::string previewPath(const std::string& inputPath);
 
 // The preview file's size for image: header and width x height pixels.

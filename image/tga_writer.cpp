@@ -4,8 +4,12 @@ namespace kovrel {
 
 std::string previewPath(const std::string& inputPath) {
   constexpr std::size_t kReplaced = 4;
-  const std::string stem =
-      inputPath.size() < kReplaced ? inputPath : inputPath.substr(0, inputPath.size() - kReplaced);
+  // Only characters of the file name itself are removed: sub/cat gives
+  // sub/cat_tms.tga, never sub_tms.tga in the folder above.
+  const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
+  const std::string stem = inputPath.size() - nameStart < kReplaced
+                               ? inputPath
+                               : inputPath.substr(0, inputPath.size() - kReplaced);
   return stem + "_tms.tga";
 }
 

@@ -85,7 +85,8 @@ TEST(Faults, FolderInPlaceOfAnOutput) {
 TEST(Faults, DiskFillsUpWhileWriting) {
   // The limit is checked at every write: 20 bytes stop the first file, 100
   // let both tables through and stop the preview. The tables are then not
-  // put in place either.
+  // put in place either. SIGXFSZ is at its default action, as under a
+  // shell: the program must not end by it.
   struct Case {
     long limit;
     std::string failing;
@@ -117,6 +118,23 @@ TEST(Faults, DiskFillsUpWhileWriting) {
   EXPECT_EQ(dir.read("pic.CHR").size(), static_cast<std::size_t>(kTableFileBytes));
   EXPECT_EQ(dir.read("pic_tms.tga").size(), static_cast<std::size_t>(kPreviewBytes));
   EXPECT_EQ(dir.files().size(), 4u);
+}
+
+TEST(Faults, OutOfMemory) {
+#if defined(KOVREL_TEST_SANITIZED)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  // Address space for the program itself but not for its working memory
+  // (ulimit -v 8000 and less): one line, status 1, nothing written.
+  for (const long kib : {3000L, 8000L}) {
+    Folder dir;
+    dir.write("pic.tga", picture());
+    writeOldOutputs(dir);
+    const RunResult run = runKovrel(dir.path(), {"pic.tga"}, {-1, -1, kib * 1024});
+    EXPECT_EQ(run.out, kBanner + "out of memory\n") << kib;
+    EXPECT_EQ(run.status, 1) << kib;
+    expectOldOutputs(dir);
+  }
 }
 
 TEST(Faults, PreviewHardLinkedToTheInput) {

@@ -34,22 +34,40 @@ const Bytes kClrHeader = {0xFE, 0x00, 0x20, 0xFF, 0x37, 0x00, 0x00};
 
 struct RunResult {
   int status = -1;  // exit status, or -1 when the program did not exit
+  int signal = 0;   // the signal that ended the program, or 0
   std::string out;
 };
 
 struct RunLimits {
-  // Largest file the program may write (RLIMIT_FSIZE), with SIGXFSZ ignored
-  // so that a write past it fails with EFBIG; negative for no limit.
+  // Largest file the program may write (RLIMIT_FSIZE); negative for no
+  // limit. SIGXFSZ keeps its default action, as under a shell: the program
+  // itself must make a write past the limit fail instead of ending it.
   long fileSizeLimit = -1;
   // Run under this user and group id instead of the test's own (root can
   // write anywhere, so read-only tests drop to an unprivileged user).
   int asUser = -1;
+  // Largest address space in bytes (RLIMIT_AS, ulimit -v); negative for none.
+  long memoryLimit = -1;
 };
 
-// Runs the program in folder with the given arguments; returns its exit
-// status and everything it wrote to standard output.
-inline RunResult runKovrel(const std::string& folder, const std::vector<std::string>& args,
-                           const RunLimits& limits = {}) {
+// How the program is started, beyond its limits.
+struct RunSetup {
+  std::string exe = KOVREL_EXE;
+  std::vector<std::string> environment;  // NAME=value entries added
+  int ignoredSignal = 0;                 // started with this one ignored, as nohup does SIGHUP
+  int fileMask = -1;                     // the umask, when not negative
+};
+
+// A started program: its process and the read end of its standard output.
+struct StartedRun {
+  pid_t pid = -1;
+  int out = -1;
+};
+
+// Starts the program in folder with the given arguments, the way a shell
+// does: every signal at its default action and none blocked.
+inline StartedRun startKovrel(const std::string& folder, const std::vector<std::string>& args,
+                              const RunLimits& limits = {}, const RunSetup& setup = {}) {
   int pipeFds[2];
   EXPECT_EQ(pipe(pipeFds), 0);
   const pid_t pid = fork();
@@ -57,15 +75,23 @@ inline RunResult runKovrel(const std::string& folder, const std::vector<std::str
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
-    if (limits.fileSizeLimit >= 0) {
-      std::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
-      const rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit),
-                         static_cast<rlim_t>(limits.fileSizeLimit)};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-        _exit(126);
-      }
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {
+      std::signal(number, number == setup.ignoredSignal ? SIG_IGN : SIG_DFL);
     }
-    std::string exe = KOVREL_EXE;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (setup.fileMask >= 0) {
+      umask(static_cast<mode_t>(setup.fileMask));
+    }
+    const auto limit = [](int resource, long bytes) {
+      const rlimit value{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+      return bytes < 0 || setrlimit(resource, &value) == 0;
+    };
+    if (!limit(RLIMIT_FSIZE, limits.fileSizeLimit)) {
+      _exit(126);
+    }
+    std::string exe = setup.exe;
     // Opened before any change of user: the other user may not be allowed
     // through the folders the build lives in (a private temporary clone).
     const int exeFd = open(exe.c_str(), O_RDONLY);
@@ -86,21 +112,42 @@ inline RunResult runKovrel(const std::string& folder, const std::vector<std::str
       argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment = setup.environment;
+    for (std::string& entry : environment) {
+      putenv(entry.data());
+    }
+    // Last: the limit must not starve the test's own code in the child.
+    if (!limit(RLIMIT_AS, limits.memoryLimit)) {
+      _exit(126);
+    }
     fexecve(exeFd, argv.data(), environ);
     _exit(127);
   }
   close(pipeFds[1]);
+  return {pid, pipeFds[0]};
+}
+
+// Reads the started program's output to its end and waits for it.
+inline RunResult finishRun(const StartedRun& started) {
   RunResult run;
   char buffer[4096];
   ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+  while ((n = read(started.out, buffer, sizeof buffer)) > 0) {
     run.out.append(buffer, static_cast<std::size_t>(n));
   }
-  close(pipeFds[0]);
+  close(started.out);
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(started.pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return run;
+}
+
+// Runs the program in folder with the given arguments; returns its exit
+// status and everything it wrote to standard output.
+inline RunResult runKovrel(const std::string& folder, const std::vector<std::string>& args,
+                           const RunLimits& limits = {}, const RunSetup& setup = {}) {
+  return finishRun(startKovrel(folder, args, limits, setup));
 }
 
 class Folder {

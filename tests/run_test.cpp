@@ -157,6 +157,27 @@ TEST(Program, ShortPathsKeepTheirCharacters) {
   run = runKovrel(dir.path(), {"abc"});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(dir.exists("CHR") && dir.exists("CLR") && dir.exists("abc_tms.tga"));
+
+  // Only the file name gives up characters: the outputs of sub/cat and
+  // sub/ab stay in sub/, and the files beside sub/ are left alone.
+  Folder parent;
+  ASSERT_EQ(mkdir((parent / "sub").c_str(), 0755), 0);
+  const Bytes unrelated = {'k', 'e', 'e', 'p'};
+  for (const char* name : {"sub_tms.tga", "su_tms.tga", "subCHR", "subCLR"}) {
+    parent.write(name, unrelated);
+  }
+  parent.write("sub/cat", uniformTga(8, 8, {255, 255, 255}));
+  parent.write("sub/ab", uniformTga(8, 8, {255, 255, 255}));
+  EXPECT_EQ(runKovrel(parent.path(), {"sub/cat"}).status, 0);
+  EXPECT_EQ(runKovrel(parent.path(), {"sub/ab"}).status, 0);
+  for (const char* name : {"sub_tms.tga", "su_tms.tga", "subCHR", "subCLR"}) {
+    EXPECT_EQ(parent.read(name), unrelated) << name;
+  }
+  EXPECT_EQ(parent.files().size(), 5u);
+  EXPECT_EQ(parent.read("sub/cat_tms.tga"), parent.read("sub/ab_tms.tga"));
+  EXPECT_EQ(parent.read("sub/ab.CHR").size(), 15u);
+  EXPECT_EQ(parent.read("sub/CHR"), parent.read("sub/ab.CHR"));
+  EXPECT_EQ(parent.read("sub/CLR"), parent.read("sub/ab.CLR"));
 }
 
 // For a quantised line, the bytes follow from the set of colours it holds.

@@ -148,6 +148,12 @@ TEST(TgaWriter, PreviewHeaderPixelsAndPath) {
   EXPECT_EQ(previewPath("dir.v2/PIC.TGA"), "dir.v2/PIC_tms.tga");
   EXPECT_EQ(previewPath("abcd"), "_tms.tga");
   EXPECT_EQ(previewPath("abc"), "abc_tms.tga");
+  // Only the file name's own characters are removed.
+  EXPECT_EQ(previewPath("sub/cat"), "sub/cat_tms.tga");
+  EXPECT_EQ(previewPath("sub/ab"), "sub/ab_tms.tga");
+  EXPECT_EQ(previewPath("a/b/"), "a/b/_tms.tga");
+  EXPECT_EQ(previewPath("sub/abcd"), "sub/_tms.tga");
+  EXPECT_EQ(previewPath("/x.tga"), "/x_tms.tga");
 }
 
 }  // namespace

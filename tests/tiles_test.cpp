@@ -121,6 +121,12 @@ TEST(TileTables, FilePaths) {
   EXPECT_EQ(tableFilePath("abc", "CHR"), "CHR");
   EXPECT_EQ(tableFilePath("ab", "CHR"), "ab.CHR");
   EXPECT_EQ(tableFilePath("a", "CLR"), "a.CLR");
+  // Only the file name's own characters are replaced.
+  EXPECT_EQ(tableFilePath("sub/ab", "CHR"), "sub/ab.CHR");
+  EXPECT_EQ(tableFilePath("sub/cat", "CLR"), "sub/CLR");
+  EXPECT_EQ(tableFilePath("a/b/", "CHR"), "a/b/.CHR");
+  EXPECT_EQ(tableFilePath("../a", "CHR"), "../a.CHR");
+  EXPECT_EQ(tableFilePath("/x.tga", "CHR"), "/x.CHR");
 }
 
 }  // namespace

@@ -92,7 +92,10 @@ void buildTileTables(const Quantiser& q, const WorkingImage& image, const LineCh
 
 std::string tableFilePath(const std::string& inputPath, const std::string& extension) {
   constexpr std::size_t kReplaced = 3;
-  if (inputPath.size() < kReplaced) {
+  // Only characters of the file name itself are replaced: sub/ab gives
+  // sub/ab.CHR, never subCHR beside the folder.
+  const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
+  if (inputPath.size() - nameStart < kReplaced) {
     return inputPath + "." + extension;
   }
   return inputPath.substr(0, inputPath.size() - kReplaced) + extension;
