@@ -21,9 +21,9 @@ constexpr int kRight = 7;
 // with p in 0 ... 4080 (any palette's), so |u| <= 255 whatever s holds, and
 // a share is at most 7 * 255 = 1785 in size; below full strength s it is
 // (w * u * s) / 256, no larger (w * u * s stays within 7 * 255 * 256, an
-// int). Each addition starts from a limited value,
-// 0 ... 4080, so however many shares a pixel receives (up to four), what is
-// stored lies in 0 - 1785 ... 4080 + 1785 = -1785 ... 5865. Both ends are
+// int). Each addition starts from a limited value, 0 ... 4080, so however
+// many shares a pixel receives (up to four), what is stored lies in
+// 0 - 1785 ... 4080 + 1785 = -1785 ... 5865. Both ends are
 // reached: a run of samples at or above 4080 committed to black passes 5865
 // along the line, and a 0 committed to white leaves -1785 on its right. A
 // Sample holds them; the sums are formed in int.
