@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 
+#include "core/conversion.h"
 #include "image/fit.h"
 #include "image/tga.h"
+#include "tests/test_pictures.h"
 
 namespace kovrel {
 namespace {
@@ -193,6 +195,33 @@ TEST(Fit, ThinBrightLineKeepsItsLight) {
   for (int x = 0; x < 256; ++x) {
     ASSERT_EQ(none.at(x, 50, 0), 0);
   }
+}
+
+TEST(Fit, ATgaIsFittedOnlyWhenItsSizeDiffers) {
+  Framing framing;
+  framing.fit = Fit::kLetterbox;
+  const std::vector<std::uint8_t> small = test::uniformTga(128, 64, {200, 31, 92});
+  Picture picture;
+  ASSERT_EQ(decodePicture(small.data(), small.size(), picture, framing), Status::kOk);
+  EXPECT_EQ(picture.image->width, 256);
+  EXPECT_EQ(picture.image->height, 192);
+  EXPECT_EQ(picture.header.bytes[13], 1);  // width 256
+  EXPECT_EQ(picture.header.bytes[14], 192);
+  EXPECT_EQ(picture.image->pixel(0, 0)[0], 0);         // the black bar above
+  EXPECT_EQ(picture.image->pixel(0, 96)[0], 200 * 16);  // enlarged, still flat
+  EXPECT_EQ(picture.image->pixel(255, 96)[2], 92 * 16);
+
+  // At the target size the TGA is read as without a fit, header included.
+  const std::vector<std::uint8_t> screen = test::makeTga(256, 192, [](int x, int y) {
+    return test::Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 7};
+  }, 5);
+  Picture plain;
+  Picture fitted;
+  ASSERT_EQ(decodePicture(screen.data(), screen.size(), plain), Status::kOk);
+  ASSERT_EQ(decodePicture(screen.data(), screen.size(), fitted, framing), Status::kOk);
+  EXPECT_EQ(fitted.header.bytes, plain.header.bytes);
+  EXPECT_EQ(fitted.header.bytes[0], 5);
+  EXPECT_TRUE(fitted.image->samples == plain.image->samples);
 }
 
 }  // namespace
