@@ -1,6 +1,7 @@
 #include "image/fit.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 // stb_image_resize's code lives in this file alone (Debian's libstb-dev
@@ -140,7 +141,12 @@ Status framePixels(const RgbaPixels& source, const Framing& framing, WorkingImag
                                        static_cast<float>(at.t0), static_cast<float>(at.s1),
                                        static_cast<float>(at.t1));
   if (done == 0) {
-    throw std::bad_alloc();  // stb fails only when its working memory cannot be had
+    // stb fails only when its working memory cannot be had.
+#if defined(__cpp_exceptions)
+    throw std::bad_alloc();
+#else
+    std::abort();  // the web build has no exceptions: running out of memory ends it there
+#endif
   }
   place(fitted.data(), width, height, image, header);
   return Status::kOk;

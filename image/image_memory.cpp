@@ -45,7 +45,11 @@ void releaseBlock(void* block, std::size_t bytes) { munmap(block, mappedSize(byt
 void* allocateBlock(std::size_t bytes) {
   void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (block == nullptr) {
+#if defined(__cpp_exceptions)
     throw std::bad_alloc();
+#else
+    std::abort();  // the web build has no exceptions: running out of memory ends it there
+#endif
   }
   return block;
 }
