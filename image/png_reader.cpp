@@ -70,7 +70,10 @@ Status decodePng(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels)
   png_structp png = guard.png;
   png_infop info = guard.info;
   png_set_read_fn(png, &reader, readFromMemory);
-  png_set_user_limits(png, kMaxDecodedSide, kMaxDecodedSide);
+  // Sides are checked below, against the decoders' own limits; ancillary
+  // chunks (a compressed colour profile, say) get at most 8 MiB.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_chunk_malloc_max(png, std::size_t{8} << 20);
   // Gamma and colour profiles are not applied, so their chunks need not be
   // kept; text and other ancillary chunks are never looked at.
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
@@ -78,7 +81,8 @@ Status decodePng(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels)
 
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
-  if (static_cast<std::size_t>(width) * height > kMaxDecodedPixels) {
+  if (width > static_cast<png_uint_32>(kMaxDecodedSide) || height > static_cast<png_uint_32>(kMaxDecodedSide) ||
+      static_cast<std::size_t>(width) * height > kMaxDecodedPixels) {
     return Status::kPictureTooLargeToRead;
   }
   const int colourType = png_get_color_type(png, info);

@@ -258,6 +258,14 @@ TEST_F(PictureInput, LargePictureNeedsAFitAndEveryFitGivesTheScreen) {
     ASSERT_TRUE(shell("rm " + dir / "preview.ppm"));
     EXPECT_EQ(dir.read("photo.CHR").size(), 6151u);
   }
+  // Beyond what the readers take, with or without a fit.
+  ASSERT_TRUE(shell("pbmmake 40000 2 | pnmtopng > " + dir / "huge.png"));
+  const RunResult huge = runKovrel(dir.path(), {"--fit=crop", "huge.png"});
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(huge.out, kBanner + "huge.png: the picture is larger than Kovrel reads (32768 pixels a side, 67 "
+                                "million pixels in all).\n");
+  ASSERT_TRUE(shell("rm " + dir / "huge.png"));
+
   const RunResult sized = runKovrel(dir.path(), {"--size=100x60", "--aspect=tv", "photo.jpg"});
   ASSERT_EQ(sized.status, 0) << sized.out;
   EXPECT_NE(sized.out.find("Settings: fit crop to 100x60, aspect tv\n"), std::string::npos) << sized.out;
