@@ -14,16 +14,17 @@ build=build-fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKOVREL_FUZZ=ON -DKOVREL_BUILD_TESTS=OFF -DKOVREL_WERROR=ON
-cmake --build "$build" -j2 --target fuzz_tga_reader fuzz_conversion
+cmake --build "$build" -j2 --target fuzz_tga_reader fuzz_conversion fuzz_picture_reader
 
 status=0
-for target in tga_reader conversion; do
+for target in tga_reader conversion picture_reader; do
   work="$build/corpus-run/$target"   # grows as the fuzzer finds new inputs
   findings="$build/findings/$target"
   mkdir -p "$work" "$findings"
   echo "== fuzz_$target for ${seconds}s"
-  # Pictures up to 64 x 64 plus sample records fit in 16 KiB; the reader gets
-  # room for headers, ID fields and colour maps around small pictures.
+  # Pictures up to 64 x 64 plus sample records fit in 16 KiB; the readers get
+  # room for headers, ID fields and colour maps around small pictures, and
+  # for small PNG and JPEG files.
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=30 \
       -print_final_stats=1 -artifact_prefix="$findings/" \

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ clang-14 lld-14 wasi-libc libc++-14-dev-wasm32
-          libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium)
+          libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium libstb-dev)
 if ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)
 fi

@@ -12,6 +12,7 @@
 #include "colour/colour.h"
 #include "core/status.h"
 #include "image/adjustments.h"
+#include "image/fit.h"
 #include "image/image_memory.h"
 #include "image/tga.h"
 
@@ -22,6 +23,7 @@ struct Settings {
   Palette palette = kMamePalette;  // used everywhere: search, commit, encoder, preview
   int ditherPercent = 100;         // 0 ... 100; 0 carries no error
   Adjustments adjustments;         // made to the picture before conversion
+  Framing framing;                 // how the picture is read: background, fit (readPicture)
 };
 
 constexpr int kMaxDitherPercent = 100;
@@ -39,13 +41,27 @@ struct Picture {
   ByteBlock memory;
 };
 
-// Reads and decodes the TGA file at path into picture (Outcome as
-// readTgaImage's). Throws std::bad_alloc when no memory is left.
-Outcome readPicture(const std::string& path, Picture& picture);
+// Reads the file at path and decodes it into picture as decodePicture does.
+// Reads at most kMaxTgaBytes of a TGA, the whole of a PNG or JPEG (up to
+// kMaxPictureFileBytes). Adds kCannotOpen; the outcome's path is path.
+// Throws std::bad_alloc when no memory is left.
+Outcome readPicture(const std::string& path, Picture& picture, const Framing& framing = Framing{});
 
-// Decodes the TGA file's bytes data[0 .. size) into picture (Status as
-// decodeTga's). Throws std::bad_alloc when no memory is left.
-Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture);
+// Decodes the file's bytes data[0 .. size) into picture, telling the format
+// by the first bytes (image/picture_formats.h):
+//   TGA: as decodeTga (kUnsupportedFormat for anything that is neither a
+//     TGA nor a PNG or JPEG). With a fit, a picture of another size than
+//     the target's is fitted (framePixels; a missing byte counts as 0).
+//   PNG, JPEG: decoded, then composited and fitted by framePixels; the
+//     header is a synthesised 24-bit bottom-left one. Statuses as
+//     decodePng, decodeJpeg and framePixels.
+// Builds without the PNG and JPEG libraries (the web page's) give
+// kUnsupportedFormat for those. Throws std::bad_alloc when no memory is left.
+Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture,
+                     const Framing& framing = Framing{});
+
+// The largest PNG or JPEG file read.
+constexpr std::size_t kMaxPictureFileBytes = std::size_t{512} << 20;
 
 // One conversion's results. The byte ranges lie in memory, which the
 // Conversion owns.

@@ -16,6 +16,23 @@ std::string statusMessage(const Outcome& outcome) {
     case Status::kUnsupportedSize:
       // The size message has no newline of its own.
       return "Unsupported size!";
+    case Status::kPictureTooLarge:
+      // The size message first, as for a TGA, then how to go on.
+      return "Unsupported size!\nThe picture is larger than 512 x 512: --fit=crop, --fit=letterbox or "
+             "--fit=stretch scales it to the screen (kovrel --help).\n";
+    case Status::kPictureTooLargeToRead:
+      return outcome.path + ": the picture is larger than Kovrel reads (32768 pixels a side, "
+             "67 million pixels in all).\n";
+    case Status::kDamagedPng:
+      return outcome.path + ": the PNG file is damaged or cut short.\n";
+    case Status::kDamagedJpeg:
+      return outcome.path + ": the JPEG file is damaged or cut short.\n";
+    case Status::kCmykJpeg:
+      return outcome.path + ": a CMYK JPEG, which Kovrel does not read; save it as an RGB or greyscale "
+             "JPEG, or as a PNG.\n";
+    case Status::kUnsupportedJpeg:
+      return outcome.path + ": a kind of JPEG Kovrel does not read (12-bit, lossless or hierarchical); "
+             "save it as an 8-bit JPEG or as a PNG.\n";
     case Status::kCannotCreate:
       return "cannot create " + outcome.path + " file!\n";
     case Status::kPaletteUnreadable:

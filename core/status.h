@@ -11,6 +11,12 @@ enum class Status {
   kCannotOpen,         // input file could not be opened
   kUnsupportedFormat,  // not an uncompressed 24-bit bottom-left TGA
   kUnsupportedSize,    // a side is 0 or larger than kMaxSide
+  kPictureTooLarge,    // a PNG or JPEG side above kMaxSide, and no fit asked for
+  kPictureTooLargeToRead,  // a PNG or JPEG beyond the decoders' limits (image/pixels.h)
+  kDamagedPng,         // a PNG file that is damaged or cut short
+  kDamagedJpeg,        // a JPEG file that is damaged or cut short
+  kCmykJpeg,           // a CMYK or YCCK JPEG
+  kUnsupportedJpeg,    // a JPEG process libjpeg-turbo does not decode (12-bit, lossless, ...)
   kCannotCreate,       // an output file could not be written completely
   kCannotRestore,      // after a failed output, an earlier one could not be put back
   kOutOfMemory,        // the system refused memory

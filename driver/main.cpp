@@ -74,7 +74,7 @@ int main(int argc, char** argv) try {
   const std::string& path = line.picture;
 
   kovrel::Picture picture;
-  const kovrel::Outcome read = kovrel::readPicture(path, picture);
+  const kovrel::Outcome read = kovrel::readPicture(path, picture, line.settings.framing);
   if (read.status != kovrel::Status::kOk) {
     return fail(read);
   }

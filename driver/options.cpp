@@ -1,5 +1,8 @@
 #include "driver/options.h"
 
+#include <array>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "colour/palette_file.h"
@@ -50,6 +53,42 @@ bool parseHundredths(const std::string& text, int low, int high, int& hundredths
   return true;
 }
 
+// RRGGBB or #RRGGBB, hexadecimal; false otherwise.
+bool parseColour(const std::string& text, std::array<std::uint8_t, 3>& colour) {
+  const std::string digits = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+  if (digits.size() != 6) {
+    return false;
+  }
+  for (std::size_t c = 0; c < 3; ++c) {
+    int value = 0;
+    for (std::size_t i = 2 * c; i < 2 * c + 2; ++i) {
+      const char d = digits[i];
+      const int digit = d >= '0' && d <= '9' ? d - '0' : (d >= 'a' && d <= 'f' ? d - 'a' + 10 : (d >= 'A' && d <= 'F' ? d - 'A' + 10 : -1));
+      if (digit < 0) {
+        return false;
+      }
+      value = 16 * value + digit;
+    }
+    colour[c] = static_cast<std::uint8_t>(value);
+  }
+  return true;
+}
+
+// WxH, each side a whole number 1 ... kMaxSide; false otherwise.
+bool parseSize(const std::string& text, int& width, int& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string::npos || text.find_first_of("+-") != std::string::npos) {
+    return false;
+  }
+  return parseWhole(text.substr(0, x), 1, kMaxSide, width) && parseWhole(text.substr(x + 1), 1, kMaxSide, height);
+}
+
+std::string colourText(const std::array<std::uint8_t, 3>& colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X%02X%02X", colour[0], colour[1], colour[2]);
+  return text;
+}
+
 std::string signedText(int value) { return (value > 0 ? "+" : "") + std::to_string(value); }
 
 std::string hundredthsText(int hundredths) {
@@ -91,7 +130,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       continue;
     }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
-                       name == "--contrast" || name == "--saturation" || name == "--gamma";
+                       name == "--contrast" || name == "--saturation" || name == "--gamma" ||
+                       name == "--fit" || name == "--size" || name == "--aspect" || name == "--background";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -118,6 +158,28 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       if (!parseWhole(value, 0, kMaxDitherPercent, line.settings.ditherPercent)) {
         return fail("--dither takes a whole percentage from 0 to 100, not \"" + value + "\".");
       }
+    } else if (name == "--fit" || name == "--size" || name == "--aspect" || name == "--background") {
+      Framing& framing = line.settings.framing;
+      if (name == "--fit") {
+        if (value != "crop" && value != "letterbox" && value != "stretch") {
+          return fail("--fit takes crop, letterbox or stretch, not \"" + value + "\".");
+        }
+        framing.fit = value == "crop" ? Fit::kCrop : (value == "letterbox" ? Fit::kLetterbox : Fit::kStretch);
+      } else if (name == "--size") {
+        if (!parseSize(value, framing.width, framing.height)) {
+          return fail("--size takes WIDTHxHEIGHT, each 1 to 512, as 256x192, not \"" + value + "\".");
+        }
+        if (framing.fit == Fit::kNone) {
+          framing.fit = Fit::kCrop;  // until a --fit says otherwise
+        }
+      } else if (name == "--aspect") {
+        if (value != "square" && value != "tv") {
+          return fail("--aspect takes square or tv, not \"" + value + "\".");
+        }
+        framing.aspect = value == "tv" ? PixelAspect::kTelevision : PixelAspect::kSquare;
+      } else if (!parseColour(value, framing.background)) {
+        return fail("--background takes a colour as RRGGBB in hexadecimal, as 000000 for black, not \"" + value + "\".");
+      }
     } else if (name == "--gamma") {
       if (!parseHundredths(value, kLowestGamma, kHighestGamma, adjust.gammaHundredths)) {
         return fail("--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"" + value + "\".");
@@ -135,9 +197,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string helpText() {
-  return "Usage: kovrel [OPTION]... PICTURE.tga\n"
-         "Converts a 24-bit TGA picture into TMS9918 screen 2 pattern and colour tables\n"
-         "(PICTURE.CHR, PICTURE.CLR) and a preview (PICTURE_tms.tga) beside it.\n"
+  return "Usage: kovrel [OPTION]... PICTURE\n"
+         "Converts a PNG, JPEG or 24-bit TGA picture into TMS9918 screen 2 pattern and\n"
+         "colour tables (PICTURE.CHR, PICTURE.CLR) and a preview (PICTURE_tms.tga)\n"
+         "beside it. Without a fit the picture must be 512 x 512 or smaller.\n"
          "\n"
          "Options come before the picture; -- ends them.\n"
          "  --palette=NAME|FILE  the chip's colours: a preset (mame, datasheet, v9938)\n"
@@ -150,6 +213,16 @@ std::string helpText() {
          "  --saturation=S       -100 (grey) to 100. Default: 0\n"
          "  --gamma=G            0.10 to 10.00; above 1 lightens middle tones.\n"
          "                       Default: 1.00\n"
+         "  --fit=MODE           scale the picture to 256 x 192: crop (fill, cut the\n"
+         "                       overflow), letterbox (fit inside, background around)\n"
+         "                       or stretch (ignore the aspect). Default: no scaling\n"
+         "  --size=WxH           the size --fit scales to, 1-512 each (crop when no\n"
+         "                       --fit is given). Default: 256x192\n"
+         "  --aspect=A           square, or tv: keep round things round on a television,\n"
+         "                       where the chip's pixels are 8/7 as wide as tall.\n"
+         "                       Default: square\n"
+         "  --background=RRGGBB  the colour under transparent pixels and around a\n"
+         "                       letterbox. Default: 000000 (black)\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"
@@ -181,6 +254,17 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (adjust.gammaHundredths != kNeutralGamma) {
     add("gamma " + hundredthsText(adjust.gammaHundredths));
+  }
+  const Framing& framing = settings.framing;
+  if (framing.fit != Fit::kNone) {
+    const char* const mode = framing.fit == Fit::kCrop ? "crop" : (framing.fit == Fit::kLetterbox ? "letterbox" : "stretch");
+    add(std::string("fit ") + mode + " to " + std::to_string(framing.width) + "x" + std::to_string(framing.height));
+  }
+  if (framing.aspect == PixelAspect::kTelevision) {
+    add("aspect tv");
+  }
+  if (framing.background != std::array<std::uint8_t, 3>{}) {
+    add("background " + colourText(framing.background));
   }
   return "Settings: " + text + "\n";
 }

@@ -48,12 +48,6 @@ constexpr std::size_t kMaxTgaBytes =
 Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image,
                  TgaHeader& header);
 
-class ByteBlock;
-// Opens path, reads at most kMaxTgaBytes into bytes (which must hold that
-// many; the caller may reuse it afterwards) and decodes them as above. Adds
-// kCannotOpen when the file cannot be opened. The outcome's path is path.
-Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header, ByteBlock& bytes);
-
 // The preview path: inputPath less its last four characters, then "_tms.tga"
 // (pic.tga gives pic_tms.tga). When the file name (after the last '/') is
 // shorter than four characters, the path is kept whole and the suffix

@@ -1,8 +1,6 @@
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
-#include "image/image_memory.h"
 #include "image/tga.h"
 
 namespace kovrel {
@@ -64,27 +62,6 @@ Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image
     }
   }
   return Status::kOk;
-}
-
-Outcome readTgaImage(const std::string& path, WorkingImage& image, TgaHeader& header,
-                     ByteBlock& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return {Status::kCannotOpen, path};
-  }
-  // Read only what a valid file can use, so a huge or endless input (a
-  // device, say) costs no more than the largest picture. Unused room in
-  // the block costs nothing.
-  std::size_t size = 0;
-  while (size < kMaxTgaBytes) {
-    const std::size_t got = std::fread(bytes.data() + size, 1, kMaxTgaBytes - size, file);
-    size += got;
-    if (got == 0) {
-      break;  // end of file, or a read error (a folder): the rest is missing
-    }
-  }
-  std::fclose(file);
-  return {decodeTga(bytes.data(), size, image, header), path};
 }
 
 }  // namespace kovrel

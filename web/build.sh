@@ -9,8 +9,9 @@
 # `web` target passes the list the library is built from.
 #
 # Needs Debian's clang-14, lld-14, wasi-libc, libc++-14-dev-wasm32,
-# libc++abi-14-dev-wasm32 and libclang-rt-14-dev-wasm32. CXX_WASM overrides
-# the compiler.
+# libc++abi-14-dev-wasm32 and libclang-rt-14-dev-wasm32, and libstb-dev for
+# the resampler (STB_INCLUDE overrides its folder). CXX_WASM overrides the
+# compiler.
 set -euo pipefail
 
 src=$(cd "${1:?source folder}" && pwd)
@@ -53,6 +54,7 @@ flags=(
   -DKOVREL_PORTABLE=1 -DNDEBUG
   -Wall -Wextra -Wshadow -Wconversion "${werror[@]}"
   -I "$src"
+  -isystem "${STB_INCLUDE:-/usr/include/stb}"
 )
 objects=()
 for source in "${sources[@]}"; do
