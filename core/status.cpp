@@ -28,6 +28,9 @@ std::string statusMessage(const Outcome& outcome) {
       return where() + "a 17th colour; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
     case Status::kPaletteTooFew:
       return where() + "too few colours; a palette has 15 colours (1 to 15) or 16 (0 to 15).\n";
+    case Status::kPictureTooLarge:
+      return outcome.path + " is larger than the 256 x 192 screen, which the sc2, raw, c and asm formats hold: "
+             "scale it to fit first (--fit).\n";
   }
   return {};
 }
