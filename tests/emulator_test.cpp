@@ -220,7 +220,7 @@ TEST(Emulator, TheChipShowsThePreview) {
     std::fclose(out);
   };
   write("noise.tga", kovrel::test::makeTga(kWidth, kHeight, [](int x, int y) {
-          unsigned h = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663) ^ 0x9E3779B9u;
+          unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u ^ 0x9E3779B9u;
           h = (h ^ (h >> 13)) * 0x5bd1e995u;
           h ^= h >> 15;
           return Rgb{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h >> 16)};

@@ -157,7 +157,7 @@ Rgb paletteRgb(int index) {
 // Seeded noise, red and blue independent.
 Bytes noiseTga(int width, int height, unsigned seed) {
   return makeTga(width, height, [seed](int x, int y) {
-    unsigned h = seed ^ static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663);
+    unsigned h = seed ^ static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u;
     h = (h ^ (h >> 13)) * 0x5bd1e995u;
     h ^= h >> 15;
     return Rgb{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h >> 16)};
