@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 build=build-fuzz
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DKOVREL_FUZZ=ON -DKOVREL_BUILD_TESTS=OFF -DKOVREL_WERROR=ON
 cmake --build "$build" -j2 --target fuzz_tga_reader fuzz_conversion fuzz_picture_reader
 

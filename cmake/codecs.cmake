@@ -1,5 +1,5 @@
 # The picture readers and the resampler, from Debian's packages:
-#   libpng-dev           PNG (libpng 1.6), with zlib1g-dev
+#   libpng-dev           PNG in and out (libpng 1.6), with zlib1g-dev
 #   libjpeg62-turbo-dev  JPEG (libjpeg-turbo)
 #   libstb-dev           stb_image_resize.h (compiled into image/fit.cpp)
 # The static archives those packages ship are preferred: kovrel is linked

@@ -51,6 +51,9 @@ std::string statusMessage(const Outcome& outcome) {
       return "out of memory\n";
     case Status::kInterrupted:
       return "interrupted\n";
+    case Status::kLargerThanScreen:
+      return outcome.path + " is larger than the 256 x 192 screen, which the sc2, raw, c and asm formats hold: "
+             "scale it to fit first (--fit).\n";
   }
   return {};
 }

@@ -27,6 +27,7 @@ enum class Status {
   kPaletteBadValue,    // a colour component is not 0 ... 255
   kPaletteTooMany,     // a 17th colour
   kPaletteTooFew,      // fewer than 15 colours
+  kLargerThanScreen,   // wider than 256 or higher than 192, for a whole-screen format
 };
 
 // A status together with the path it concerns (the input for read errors,

@@ -11,13 +11,16 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/conversion.h"
 #include "core/status.h"
 #include "driver/options.h"
 #include "image/output_file.h"
+#include "image/png.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
+#include "screen/screen.h"
 #include "tiles/tiles.h"
 
 namespace {
@@ -31,15 +34,96 @@ void print(const std::string& text) {
 }
 
 // No output may replace the input itself, whatever its spelling.
-kovrel::Outcome findOutputClash(const std::string& inputPath) {
-  const std::string outputs[] = {
-      kovrel::tableFilePath(inputPath, "CHR"),
-      kovrel::tableFilePath(inputPath, "CLR"),
-      kovrel::previewPath(inputPath),
+kovrel::Outcome findOutputClash(const std::string& inputPath, const std::vector<kovrel::OutputFile>& outputs) {
+  for (const kovrel::OutputFile& output : outputs) {
+    if (kovrel::isSameFile(inputPath, output.path)) {
+      return {kovrel::Status::kCannotCreate, output.path};
+    }
+  }
+  return {};
+}
+
+// The bytes of a run's files in the formats asked for, named from the
+// input path, in the order they are written; the vectors hold the bytes
+// the OutputFiles point to.
+struct RunOutputs {
+  std::vector<kovrel::OutputFile> files;
+  std::vector<std::vector<std::uint8_t>> bytes;
+  kovrel::ScreenTables shared;  // the raw, C and asm files' tables
+};
+
+kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::CommandLine& line,
+                               const kovrel::Conversion& conversion, RunOutputs& run) {
+  namespace d = kovrel::driver;
+  const unsigned formats = line.formats;
+  const auto add = [&run](const std::string& name, std::vector<std::uint8_t> bytes) {
+    run.bytes.push_back(std::move(bytes));
+    run.files.push_back({name, run.bytes.back().data(), run.bytes.back().size()});
   };
-  for (const std::string& output : outputs) {
-    if (kovrel::isSameFile(inputPath, output)) {
-      return {kovrel::Status::kCannotCreate, output};
+  const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
+  run.bytes.reserve(10);  // every format's files: no reallocation moves the bytes
+  if ((formats & d::kFormatChr) != 0) {
+    run.files.push_back({kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize});
+  }
+  if ((formats & d::kFormatClr) != 0) {
+    run.files.push_back({kovrel::tableFilePath(path, "CLR"), conversion.colour, conversion.tableSize});
+  }
+  if ((formats & d::kFormatTga) != 0) {
+    run.files.push_back({kovrel::previewPath(path), conversion.preview, conversion.previewSize});
+  }
+  if ((formats & d::kScreenFormats) != 0) {
+    kovrel::ScreenTables plain;
+    const kovrel::Status laid = kovrel::layOutScreen(conversion, line.screen, plain);
+    if (laid != kovrel::Status::kOk) {
+      return {laid, path};
+    }
+    if ((formats & d::kFormatSc2) != 0) {
+      add(kovrel::tableFilePath(path, "SC2"), kovrel::sc2File(plain));
+    }
+    run.shared = line.dedupe ? kovrel::dedupeTiles(plain) : std::move(plain);
+    if ((formats & d::kFormatRaw) != 0) {
+      add(kovrel::tableFilePath(path, "pat"), run.shared.pattern);
+      add(kovrel::tableFilePath(path, "col"), run.shared.colour);
+      add(kovrel::tableFilePath(path, "nam"), run.shared.name);
+    }
+    if ((formats & d::kFormatC) != 0) {
+      const std::string header = kovrel::tableFilePath(path, "h");
+      add(header, text(kovrel::cHeaderText(run.shared, kovrel::sourceIdentifier(header))));
+    }
+    if ((formats & d::kFormatAsm) != 0) {
+      const std::string source = kovrel::tableFilePath(path, "asm");
+      add(source, text(kovrel::asmSourceText(run.shared, kovrel::sourceIdentifier(source))));
+    }
+  }
+  if ((formats & d::kFormatPng) != 0) {
+    std::string png = kovrel::previewPath(path);
+    png.replace(png.size() - 3, 3, "png");
+    std::vector<std::uint8_t> bytes;
+    if (kovrel::encodePreviewPng(conversion, bytes) != kovrel::Status::kOk) {
+      return {kovrel::Status::kCannotCreate, png};
+    }
+    add(png, std::move(bytes));
+  }
+  return {};
+}
+
+// The one line saying that the files the machine loads by name (BLOAD)
+// will not load under theirs, with a name that will; empty when they will.
+std::string msxNameNote(const kovrel::driver::CommandLine& line, const RunOutputs& run) {
+  namespace d = kovrel::driver;
+  if (line.formats == d::kDefaultFormats ||
+      (line.formats & (d::kFormatChr | d::kFormatClr | d::kFormatSc2 | d::kFormatRaw)) == 0) {
+    return {};  // a run with the default formats prints what it always printed
+  }
+  for (const kovrel::OutputFile& file : run.files) {
+    const std::string extension = file.path.substr(file.path.size() - 3);
+    if (extension == "CHR" || extension == "CLR" || extension == "SC2" || extension == "pat") {
+      std::string suggestion;
+      if (kovrel::isMsxFileName(file.path, suggestion)) {
+        return {};
+      }
+      return "Note: " + file.path + " will not load by that name on an MSX, whose file names are 8.3;"
+             " copy it under a name such as " + suggestion + ".\n";
     }
   }
   return {};
@@ -78,6 +162,10 @@ int main(int argc, char** argv) try {
   if (read.status != kovrel::Status::kOk) {
     return fail(read);
   }
+  if ((line.formats & kovrel::driver::kScreenFormats) != 0 &&
+      kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
+    return fail({kovrel::Status::kLargerThanScreen, path});
+  }
 
   print(kovrel::driver::settingsLine(line));
   const kovrel::WorkingImage& image = *picture.image;
@@ -87,17 +175,18 @@ int main(int argc, char** argv) try {
   const kovrel::Conversion conversion = kovrel::convertPicture(std::move(picture), line.settings, stdout);
   print("\b\b\bOk   \n");
 
-  const kovrel::Outcome clash = findOutputClash(path);
+  RunOutputs outputs;
+  const kovrel::Outcome collected = collectOutputs(path, line, conversion, outputs);
+  if (collected.status != kovrel::Status::kOk) {
+    return fail(collected);
+  }
+  const kovrel::Outcome clash = findOutputClash(path, outputs.files);
   if (clash.status != kovrel::Status::kOk) {
     return fail(clash);
   }
-  // The three outputs are written together: a run that fails leaves every
+  // All outputs are written together: a run that fails leaves every
   // existing output as it was.
-  const kovrel::Outcome written = kovrel::writeOutputFiles({
-      {kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize},
-      {kovrel::tableFilePath(path, "CLR"), conversion.colour, conversion.tableSize},
-      {kovrel::previewPath(path), conversion.preview, conversion.previewSize},
-  });
+  const kovrel::Outcome written = kovrel::writeOutputFiles(outputs.files);
   if (written.status != kovrel::Status::kOk) {
     return fail(written);
   }
@@ -108,7 +197,14 @@ int main(int argc, char** argv) try {
   const auto milliseconds = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
   std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
               static_cast<double>(milliseconds) / 1000.0);
-  print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
+  if (line.dedupe) {
+    const auto& unique = outputs.shared.uniqueTiles;
+    std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
+  }
+  print(msxNameNote(line, outputs));
+  if ((line.formats & (kovrel::driver::kFormatChr | kovrel::driver::kFormatClr)) != 0) {
+    print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
+  }
   return kExitConverted;
 } catch (const std::bad_alloc&) {
   // Raised before any output is staged (the write stage reports its own);

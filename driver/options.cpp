@@ -89,6 +89,53 @@ std::string colourText(const std::array<std::uint8_t, 3>& colour) {
   return text;
 }
 
+struct FormatName {
+  const char* name;
+  Format format;
+};
+// In the order the files are written and named in messages.
+constexpr FormatName kFormatNames[] = {
+    {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
+    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"png", kFormatPng},
+};
+
+// The comma-separated format names in list as bits; false for an empty or
+// unknown name.
+bool parseFormats(const std::string& list, unsigned& formats) {
+  unsigned bits = 0;
+  std::size_t at = 0;
+  while (true) {
+    const std::size_t comma = list.find(',', at);
+    const std::string item = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    bool known = false;
+    for (const FormatName& entry : kFormatNames) {
+      if (item == entry.name) {
+        bits |= entry.format;
+        known = true;
+      }
+    }
+    if (!known) {
+      return false;
+    }
+    if (comma == std::string::npos) {
+      break;
+    }
+    at = comma + 1;
+  }
+  formats = bits;
+  return true;
+}
+
+std::string formatListText(unsigned formats) {
+  std::string text;
+  for (const FormatName& entry : kFormatNames) {
+    if ((formats & entry.format) != 0) {
+      text += (text.empty() ? "" : ",") + std::string(entry.name);
+    }
+  }
+  return text;
+}
+
 std::string signedText(int value) { return (value > 0 ? "+" : "") + std::to_string(value); }
 
 std::string hundredthsText(int hundredths) {
@@ -129,9 +176,17 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       (name == "--help" ? line.help : line.version) = true;
       continue;
     }
+    if (name == "--dedupe") {
+      if (hasValue) {
+        return fail("--dedupe takes no value.");
+      }
+      line.dedupe = true;
+      continue;
+    }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
-                       name == "--fit" || name == "--size" || name == "--aspect" || name == "--background";
+                       name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
+                       name == "--format" || name == "--place";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -139,7 +194,20 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       return fail(name + " needs a value, as " + name + "=VALUE (kovrel --help lists the options).");
     }
     Adjustments& adjust = line.settings.adjustments;
-    if (name == "--palette") {
+    if (name == "--format") {
+      if (!parseFormats(value, line.formats)) {
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
+                    value + "\".");
+      }
+    } else if (name == "--place") {
+      if (value == "topleft") {
+        line.screen.placement = Placement::kTopLeft;
+      } else if (value == "centre" || value == "center") {
+        line.screen.placement = Placement::kCentre;
+      } else {
+        return fail("--place takes topleft or centre, not \"" + value + "\".");
+      }
+    } else if (name == "--palette") {
       if (const Palette* preset = palettePreset(value)) {
         line.settings.palette = *preset;
       } else {
@@ -193,6 +261,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       }
     }
   }
+  if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
+    return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
+  }
+  if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
+    return fail("--place applies to the sc2, raw, c and asm formats: name one with --format.");
+  }
   return line;
 }
 
@@ -223,6 +297,16 @@ std::string helpText() {
          "                       Default: square\n"
          "  --background=RRGGBB  the colour under transparent pixels and around a\n"
          "                       letterbox. Default: 000000 (black)\n"
+         "  --format=LIST        the files to write, comma-separated. Default: chr,clr,tga\n"
+         "                       chr, clr: PICTURE.CHR, PICTURE.CLR (BSAVE tables)\n"
+         "                       tga, png: the preview, PICTURE_tms.tga, PICTURE_tms.png\n"
+         "                       sc2: PICTURE.SC2, the whole screen in one BSAVE file\n"
+         "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
+         "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
+         "  --place=WHERE        topleft or centre: where a picture smaller than\n"
+         "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
+         "                       Default: topleft\n"
+         "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"
@@ -231,7 +315,8 @@ std::string helpText() {
 
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
-  if (isDefault(settings)) {
+  if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
+      line.screen.placement == Placement::kTopLeft) {
     return {};
   }
   std::string text;
@@ -265,6 +350,15 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (framing.background != std::array<std::uint8_t, 3>{}) {
     add("background " + colourText(framing.background));
+  }
+  if (line.formats != kDefaultFormats) {
+    add("formats " + formatListText(line.formats));
+  }
+  if (line.screen.placement == Placement::kCentre) {
+    add("placed centre");
+  }
+  if (line.dedupe) {
+    add("dedupe");
   }
   return "Settings: " + text + "\n";
 }

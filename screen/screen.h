@@ -1,0 +1,108 @@
+// A whole Graphics II screen from a conversion: the picture's tiles placed on
+// the 32 x 24 tile screen, the three tables as they go into video memory, and
+// the files made of them. Everything here works on bytes in memory only.
+//
+// Video memory as MSX BASIC's SCREEN 2 sets it up (R2 = 0x06, R3 = 0xFF,
+// R4 = 0x03, R5 = 0x36, R6 = 0x07):
+//   0x0000-0x17FF  pattern table: 3 thirds x 256 patterns x 8 bytes
+//   0x1800-0x1AFF  name table: 768 bytes, one per tile, row by row
+//   0x1B00-0x1B7F  sprite attribute table (a Y of 0xD0 ends the list)
+//   0x2000-0x37FF  colour table: 3 thirds x 256 patterns x 8 bytes
+// Each third (tile rows 0-7, 8-15, 16-23) takes its patterns from its own
+// 2 KiB of the pattern and colour tables; a name byte picks one of them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/conversion.h"
+#include "core/status.h"
+#include "image/working_image.h"
+
+namespace kovrel {
+
+constexpr int kScreenColumns = 32;
+constexpr int kScreenRows = 24;
+constexpr int kThirds = 3;
+constexpr int kThirdRows = kScreenRows / kThirds;                // 8
+constexpr int kTilesPerThird = kScreenColumns * kThirdRows;      // 256
+constexpr std::size_t kTileBytes = kTileSide;                    // one byte per tile line
+constexpr std::size_t kThirdBytes = kTilesPerThird * kTileBytes;  // 2048
+constexpr std::size_t kScreenTableBytes = kThirds * kThirdBytes;  // 6144
+constexpr std::size_t kNameTableBytes = kThirds * kTilesPerThird;  // 768
+
+// Where the picture's tiles go on the screen.
+enum class Placement {
+  kTopLeft,  // tile (0, 0) of the picture at screen tile (0, 0)
+  kCentre,   // (32 - columns) / 2 and (24 - rows) / 2 tiles in, rounded down
+};
+
+struct ScreenSettings {
+  Placement placement = Placement::kTopLeft;
+  // The colour byte of every tile line outside the picture, whose pattern
+  // byte is 0: 0x11 shows black (colour 1) with either bit.
+  std::uint8_t backgroundColour = 0x11;
+};
+
+// The three tables of one screen. Laid out plainly (layOutScreen) the
+// pattern and colour tables hold all 768 tiles in name-table order and the
+// name table 0 ... 255 in each third. After dedupeTiles, third t's patterns
+// are its first uniqueTiles[t] slots, written one third after the other.
+struct ScreenTables {
+  std::vector<std::uint8_t> pattern;  // 8 bytes per pattern
+  std::vector<std::uint8_t> colour;   // 8 bytes per pattern, as pattern
+  std::vector<std::uint8_t> name;     // kNameTableBytes
+  std::array<int, kThirds> uniqueTiles{};  // patterns of each third in the tables
+};
+
+// kOk when a picture of width x height fits on the screen (at most 256 x
+// 192), else kLargerThanScreen.
+Status checkScreenFits(int width, int height);
+
+// Lays the conversion's tiles (its CHR and CLR bodies) on the screen under
+// settings into tables. Refuses, with kLargerThanScreen and tables left
+// unchanged, a picture that does not fit.
+Status layOutScreen(const Conversion& conversion, const ScreenSettings& settings, ScreenTables& tables);
+
+// The plainly laid out tables with tiles whose 8 pattern and 8 colour bytes
+// are alike within a third sharing one pattern: within each third, patterns
+// are numbered in the order their first tile appears in the name table, so
+// third t's name bytes are 0 ... uniqueTiles[t] - 1 and its highest name
+// byte plus one is its pattern count.
+ScreenTables dedupeTiles(const ScreenTables& plain);
+
+// The SC2 file (kSc2FileSize bytes) of plainly laid out tables: the BSAVE
+// header FE 00 00 FF 37 00 00 (start 0x0000, end 0x37FF, run 0x0000), then
+// video memory 0x0000-0x37FF: pattern table, name table 0 ... 255 in each
+// third, 0xD0 at 0x1B00 (no sprites), zeros up to 0x1FFF, colour table.
+constexpr std::size_t kSc2FileSize = 7 + 0x3800;  // 14 343
+std::vector<std::uint8_t> sc2File(const ScreenTables& plain);
+
+// C source for tables: a header guard, macros IDENT_PATTERN_SIZE,
+// IDENT_COLOUR_SIZE, IDENT_NAME_SIZE and IDENT_THIRD0_PATTERNS ... 2 (IDENT
+// in upper case), then `const unsigned char ident_pattern[]`,
+// ident_colour[] and ident_name[], 16 bytes a line in hexadecimal.
+// identifier must be a valid C identifier (sourceIdentifier's).
+std::string cHeaderText(const ScreenTables& tables, const std::string& identifier);
+
+// Assembler source for tables: `ident_pattern:`, `ident_colour:` and
+// `ident_name:` labels each followed by `db` lines of 16 bytes as $XX, and
+// `ident_..._size: equ N` lines; accepted by sjasmplus, pasmo and z80asm.
+std::string asmSourceText(const ScreenTables& tables, const std::string& identifier);
+
+// An identifier for the source formats from an output path: its file name up
+// to the last '.', with every character other than a letter, digit or '_'
+// made '_', and "picture_" put in front of a leading digit or an empty name.
+std::string sourceIdentifier(const std::string& outputPath);
+
+// True when the file name of path (after the last '/') loads by that name
+// on an MSX: at most 8 characters, a '.', at most 3 more, each a letter, a
+// digit or one of ! # $ % & ' ( ) - @ ^ _ ` { } ~. Otherwise suggestion is
+// set to such a name: the characters it can keep, in upper case, cut to 8
+// and 3 ("PICTURE" when none are left).
+bool isMsxFileName(const std::string& path, std::string& suggestion);
+
+}  // namespace kovrel

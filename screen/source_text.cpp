@@ -1,0 +1,158 @@
+// The C and assembler forms of the tables, and the names they and the
+// machine's file system need.
+#include <algorithm>
+#include <cctype>
+
+#include "screen/screen.h"
+
+namespace kovrel {
+namespace {
+
+constexpr std::size_t kBytesPerLine = 16;
+constexpr std::size_t kMsxBaseLength = 8;
+constexpr std::size_t kMsxExtensionLength = 3;
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+std::string upperCase(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+std::string fileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// bytes as lines of `prefix` then up to 16 values `before`XX, separated by
+// separator; with separatorAtLineEnd every line but the last ends with one.
+std::string byteLines(const std::vector<std::uint8_t>& bytes, const char* prefix, const char* before,
+                      const char* separator, bool separatorAtLineEnd) {
+  std::string text;
+  for (std::size_t at = 0; at < bytes.size(); at += kBytesPerLine) {
+    text += prefix;
+    const std::size_t end = std::min(bytes.size(), at + kBytesPerLine);
+    for (std::size_t i = at; i < end; ++i) {
+      text += before;
+      text += kHexDigits[bytes[i] >> 4];
+      text += kHexDigits[bytes[i] & 0xF];
+      if (i + 1 < end || (separatorAtLineEnd && end < bytes.size())) {
+        text += separator;
+      }
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+struct NamedTable {
+  const char* suffix;  // of the identifier
+  const std::vector<std::uint8_t>* bytes;
+};
+
+std::array<NamedTable, 3> namedTables(const ScreenTables& tables) {
+  return {{{"pattern", &tables.pattern}, {"colour", &tables.colour}, {"name", &tables.name}}};
+}
+
+bool isMsxNameCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || std::string("!#$%&'()-@^_`{}~").find(c) != std::string::npos;
+}
+
+std::string msxPart(const std::string& text, std::size_t length) {
+  std::string kept;
+  for (const char c : text) {
+    if (isMsxNameCharacter(c) && kept.size() < length) {
+      kept += c;
+    }
+  }
+  return upperCase(kept);
+}
+
+}  // namespace
+
+std::string cHeaderText(const ScreenTables& tables, const std::string& identifier) {
+  const std::string macro = upperCase(identifier);
+  std::string text =
+      "/* TMS9918 Graphics II tables, written by Kovrel 1.0.\n"
+      " * Pattern table to 0x0000, colour table to 0x2000, name table to 0x1800;\n"
+      " * third t's patterns go to 0x0800 * t of either table, "
+      + macro + "_THIRDt_PATTERNS of them.\n"
+      " * Include this file in one source file of the program. */\n";
+  text += "#ifndef " + macro + "_TMS9918_H\n#define " + macro + "_TMS9918_H\n\n";
+  for (const NamedTable& table : namedTables(tables)) {
+    text += "#define " + macro + "_" + upperCase(table.suffix) + "_SIZE " + std::to_string(table.bytes->size()) + "\n";
+  }
+  for (int t = 0; t < kThirds; ++t) {
+    text += "#define " + macro + "_THIRD" + std::to_string(t) + "_PATTERNS " +
+            std::to_string(tables.uniqueTiles[static_cast<std::size_t>(t)]) + "\n";
+  }
+  for (const NamedTable& table : namedTables(tables)) {
+    text += "\nconst unsigned char " + identifier + "_" + table.suffix + "[" + macro + "_" +
+            upperCase(table.suffix) + "_SIZE] = {\n";
+    text += byteLines(*table.bytes, "  ", "0x", ", ", true);
+    text += "};\n";
+  }
+  text += "\n#endif\n";
+  return text;
+}
+
+std::string asmSourceText(const ScreenTables& tables, const std::string& identifier) {
+  std::string text =
+      "; TMS9918 Graphics II tables, written by Kovrel 1.0.\n"
+      "; Pattern table to 0x0000, colour table to 0x2000, name table to 0x1800;\n"
+      "; third t's patterns go to 0x0800 * t of either table, " + identifier + "_thirdt_patterns of them.\n\n";
+  for (const NamedTable& table : namedTables(tables)) {
+    text += identifier + "_" + table.suffix + "_size: equ " + std::to_string(table.bytes->size()) + "\n";
+  }
+  for (int t = 0; t < kThirds; ++t) {
+    text += identifier + "_third" + std::to_string(t) + "_patterns: equ " +
+            std::to_string(tables.uniqueTiles[static_cast<std::size_t>(t)]) + "\n";
+  }
+  for (const NamedTable& table : namedTables(tables)) {
+    text += "\n" + identifier + "_" + table.suffix + ":\n";
+    text += byteLines(*table.bytes, "    db ", "$", ",", false);
+  }
+  return text;
+}
+
+std::string sourceIdentifier(const std::string& outputPath) {
+  std::string name = fileNameOf(outputPath);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) {
+    name.erase(dot);
+  }
+  for (char& c : name) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '_') {
+      c = '_';
+    }
+  }
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0) {
+    name = "picture_" + name;
+  }
+  return name;
+}
+
+bool isMsxFileName(const std::string& path, std::string& suggestion) {
+  const std::string name = fileNameOf(path);
+  const std::size_t dot = name.rfind('.');
+  const std::string base = name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  const auto allFit = [](const std::string& part, std::size_t length) {
+    return part.size() <= length &&
+           std::all_of(part.begin(), part.end(), [](char c) { return isMsxNameCharacter(c); });
+  };
+  if (!base.empty() && allFit(base, kMsxBaseLength) && allFit(extension, kMsxExtensionLength)) {
+    return true;
+  }
+  std::string keptBase = msxPart(base, kMsxBaseLength);
+  if (keptBase.empty()) {
+    keptBase = "PICTURE";
+  }
+  const std::string keptExtension = msxPart(extension, kMsxExtensionLength);
+  suggestion = keptBase + (keptExtension.empty() ? "" : "." + keptExtension);
+  return false;
+}
+
+}  // namespace kovrel
