@@ -11,7 +11,8 @@ const kTgaHeaderSize = 18;
 const kTileSide = 8;
 const kLargestZoom = 4;
 const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
-const kPresets = ['mame', 'datasheet', 'v9938'];
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png'];
+const kDefaultFormats = 'chr,clr,tga';
 const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
 const $ = (id) => document.getElementById(id);
@@ -82,7 +83,27 @@ function readSettings() {
     fit: ui.settings.querySelector('input[name="fit"]:checked').value,
     aspect: form.aspect.checked ? 'tv' : 'square',
     background: parseInt(form.background.value.slice(1), 16),
+    formats: kFormats.filter((name) => ui.settings.querySelector(`input[name=format][value=${name}]`).checked),
+    centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
+    dedupe: form.dedupe.checked,
   };
+}
+
+// The screen formats the core makes for the worker, as its bits.
+function screenRequest(settings) {
+  const bits = { sc2: 1, raw: 2, c: 4, asm: 8 };
+  const formats = settings.formats.reduce((sum, name) => sum | (bits[name] ?? 0), 0);
+  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0 };
+}
+
+// Placement and sharing mean something only with the formats they shape.
+function updateFileControls(settings) {
+  const screen = screenRequest(settings);
+  for (const input of ui.settings.querySelectorAll('input[name=place]')) {
+    input.disabled = screen.formats === 0;
+  }
+  ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
+  $('png-note').hidden = !settings.formats.includes('png');
 }
 
 function showValues() {
@@ -117,6 +138,10 @@ function commandOptions(settings) {
   if (settings.background !== 0) {
     options.push(`--background=${settings.background.toString(16).toUpperCase().padStart(6, '0')}`);
   }
+  if (settings.formats.join(',') !== kDefaultFormats) options.push(`--format=${settings.formats.join(',')}`);
+  const screen = screenRequest(settings);
+  if (screen.centre) options.push('--place=centre');
+  if (screen.dedupe) options.push('--dedupe');
   return options;
 }
 
@@ -199,6 +224,11 @@ function convert() {
     return;
   }
   const settings = readSettings();
+  updateFileControls(settings);
+  if (settings.formats.length === 0) {
+    showError('Choose at least one file to make.');
+    return;
+  }
   const job = { id: ++jobsStarted, picture, settings };
   newestJob = job.id;
   setState('working');
@@ -214,7 +244,8 @@ function convert() {
 function startJob(job) {
   running = job;
   worker.postMessage({ id: job.id, pictureId: job.picture.id, file: job.picture.file,
-                       settings: job.settings });
+                       settings: { ...job.settings, fileName: job.picture.fileName,
+                                   screen: screenRequest(job.settings) } });
 }
 
 function finishJob(reply) {
@@ -430,11 +461,25 @@ function offerDownloads(job, reply) {
   const png = shown.png;
   const names = outputNames(job.picture.fileName);
   const octets = 'application/octet-stream';
+  const formats = job.settings.formats;
   clearDownloads();
-  addDownload(names.chr, new Blob([reply.chr], { type: octets }), 'pattern table');
-  addDownload(names.clr, new Blob([reply.clr], { type: octets }), 'colour table');
-  addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
-  if (png) {
+  if (formats.includes('chr')) {
+    addDownload(names.chr, new Blob([reply.chr], { type: octets }), 'pattern table');
+  }
+  if (formats.includes('clr')) {
+    addDownload(names.clr, new Blob([reply.clr], { type: octets }), 'colour table');
+  }
+  if (formats.includes('tga')) {
+    addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
+  }
+  const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler' };
+  for (const file of reply.files) {
+    const extension = file.name.slice(file.name.lastIndexOf('.') + 1);
+    const type = extension === 'h' || extension === 'asm' ? 'text/plain' : octets;
+    addDownload(file.name, new Blob([file.bytes], { type }), descriptions[extension] ?? 'file');
+  }
+  if (png && formats.includes('png')) {
     addDownload(names.png, png, 'preview, PNG');
   }
   showTableNote(names, reply.width, reply.height);
@@ -588,4 +633,5 @@ document.addEventListener('drop', (event) => {
 });
 
 showValues();
+updateFileControls(readSettings());
 startWorker();

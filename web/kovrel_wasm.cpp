@@ -26,6 +26,8 @@
 #include "image/fit.h"
 #include "image/pixels.h"
 #include "image/tga.h"
+#include "screen/screen.h"
+#include "tiles/tiles.h"
 
 #define KOVREL_EXPORT(name) extern "C" __attribute__((export_name(name)))
 
@@ -278,4 +280,85 @@ KOVREL_EXPORT("kovrel_preview_data") const std::uint8_t* kovrelPreviewData() {
 }
 KOVREL_EXPORT("kovrel_preview_size") std::size_t kovrelPreviewSize() {
   return lastResult().conversion.previewSize;
+}
+
+namespace {
+
+// The whole-screen files of the last kovrel_screen_files call.
+struct ScreenFile {
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::vector<ScreenFile>& screenFiles() {
+  static std::vector<ScreenFile> files;
+  return files;
+}
+
+constexpr int kWantSc2 = 1;
+constexpr int kWantRaw = 2;
+constexpr int kWantC = 4;
+constexpr int kWantAsm = 8;
+
+}  // namespace
+
+// Makes the whole-screen files of the last conversion, as the program's
+// --format does, named from the picture's file name name[0 .. nameSize) by
+// the tables' rule: formats has 1 for sc2 (NAME.SC2), 2 for raw (NAME.pat,
+// .col, .nam), 4 for c (NAME.h), 8 for asm (NAME.asm); centre: --place=centre;
+// dedupe: --dedupe (raw, c and asm). Returns 0, or the Status value
+// (kLargerThanScreen for a picture above 256 x 192) with kovrel_message
+// holding the program's message and no files.
+KOVREL_EXPORT("kovrel_screen_files")
+int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std::size_t nameSize) {
+  std::vector<ScreenFile>& files = screenFiles();
+  files.clear();
+  Result& result = lastResult();
+  if (result.conversion.pattern == nullptr) {
+    return static_cast<int>(kovrel::Status::kUnsupportedFormat);
+  }
+  const std::string path(name, nameSize);
+  kovrel::ScreenSettings screen;
+  screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
+  kovrel::ScreenTables plain;
+  const kovrel::Status laid = kovrel::layOutScreen(result.conversion, screen, plain);
+  if (laid != kovrel::Status::kOk) {
+    result.message = kovrel::statusMessage({laid, path});
+    return static_cast<int>(laid);
+  }
+  const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
+  if ((formats & kWantSc2) != 0) {
+    files.push_back({kovrel::tableFilePath(path, "SC2"), kovrel::sc2File(plain)});
+  }
+  const kovrel::ScreenTables shared = dedupe != 0 ? kovrel::dedupeTiles(plain) : plain;
+  if ((formats & kWantRaw) != 0) {
+    files.push_back({kovrel::tableFilePath(path, "pat"), shared.pattern});
+    files.push_back({kovrel::tableFilePath(path, "col"), shared.colour});
+    files.push_back({kovrel::tableFilePath(path, "nam"), shared.name});
+  }
+  if ((formats & kWantC) != 0) {
+    const std::string header = kovrel::tableFilePath(path, "h");
+    files.push_back({header, text(kovrel::cHeaderText(shared, kovrel::sourceIdentifier(header)))});
+  }
+  if ((formats & kWantAsm) != 0) {
+    const std::string source = kovrel::tableFilePath(path, "asm");
+    files.push_back({source, text(kovrel::asmSourceText(shared, kovrel::sourceIdentifier(source)))});
+  }
+  return 0;
+}
+
+// The files of the last kovrel_screen_files call: how many, and each one's
+// name (UTF-8, no terminator) and bytes.
+KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return screenFiles().size(); }
+KOVREL_EXPORT("kovrel_file_name_data") const char* kovrelFileNameData(std::size_t i) {
+  return screenFiles()[i].name.data();
+}
+KOVREL_EXPORT("kovrel_file_name_size") std::size_t kovrelFileNameSize(std::size_t i) {
+  return screenFiles()[i].name.size();
+}
+KOVREL_EXPORT("kovrel_file_data") const std::uint8_t* kovrelFileData(std::size_t i) {
+  return screenFiles()[i].bytes.data();
+}
+KOVREL_EXPORT("kovrel_file_size") std::size_t kovrelFileSize(std::size_t i) {
+  return screenFiles()[i].bytes.size();
 }

@@ -6,9 +6,11 @@
 //   last request's. settings: { palette: { name, text }, dither,
 //   brightness, contrast, saturation, gamma (hundredths), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
-//   background (0xRRGGBB) }.
+//   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
+//   4 c, 8 asm), centre, dedupe } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
-//             chr, clr, preview, before, module }
+//             chr, clr, preview, before, files, module }
+//   files: the whole-screen formats' files asked for, [{ name, bytes }].
 //   chr, clr, preview: the files' bytes; before: the picture as converted
 //   (fitted and adjusted) as RGBA pixels; all ArrayBuffers.
 //      or   { id, ok: false, message, stage ('picture', 'palette' or
@@ -297,10 +299,29 @@ async function handle({ id, pictureId, file, settings }) {
     return { id, ok: false, stage: 'conversion', picture: picture.info,
              message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
   }
+  const files = [];
+  const screen = settings.screen ?? { formats: 0 };
+  if (screen.formats !== 0) {
+    const name = new TextEncoder().encode(settings.fileName ?? 'picture');
+    const at = wasm.kovrel_alloc(name.length);
+    new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
+    const made = wasm.kovrel_screen_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, at,
+                                          name.length);
+    wasm.kovrel_free(at);
+    if (made !== 0) {
+      return { id, ok: false, stage: 'conversion', picture: picture.info,
+               message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
+    }
+    for (let i = 0; i < wasm.kovrel_file_count(); ++i) {
+      files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
+                   bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
+    }
+  }
   return {
     id,
     ok: true,
     module: moduleName,
+    files,
     picture: picture.info,
     width: wasm.kovrel_width(),
     height: wasm.kovrel_height(),
@@ -325,6 +346,6 @@ self.onmessage = async (event) => {
     reply = { id: event.data.id, ok: false, stage: 'conversion',
               message: `the converter failed: ${error.message}` };
   }
-  const transfer = reply.ok ? [reply.chr, reply.clr, reply.preview, reply.before] : [];
+  const transfer = reply.ok ? [reply.chr, reply.clr, reply.preview, reply.before, ...reply.files.map((f) => f.bytes)] : [];
   self.postMessage(reply, transfer);
 };

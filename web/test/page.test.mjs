@@ -163,6 +163,7 @@ test('a 256 x 192 PNG gives the command-line program\'s files, in either fit', k
   const { context, page, problems } = await openPage();
 
   assert.equal(await page.locator('input[type=file]#picture').count(), 1);
+  await page.check('input[name=format][value=png]');
   assert.equal(await choosePicture(page, 'sunset.png', 'image/png', encodePng(pixels)), 'done');
   assert.deepEqual(await downloadNames(page),
                    ['sunset.CHR', 'sunset.CLR', 'sunset_tms.png', 'sunset_tms.tga']);
@@ -226,6 +227,7 @@ test('a JPEG of another size goes through each fit choice, by keyboard', kTimeou
     return Array.from(new Uint8Array(await blob.arrayBuffer()));
   }));
   fs.writeFileSync(path.join(artefacts, 'harbour.jpg'), jpeg);
+  await page.check('input[name=format][value=png]');
   assert.equal(await choosePicture(page, 'harbour.jpg', 'image/jpeg', jpeg), 'done');
 
   // 480 x 270 as it is: 60 x 34 tiles (the last row half empty).
@@ -374,7 +376,8 @@ async function assertSameAsProgram(page, folder, inputs, what) {
   const expected = runShownCommand(command, folder, inputs);
   const offered = await offeredFiles(page);
   const programNames = Object.keys(expected).sort();
-  assert.deepEqual(programNames.length, 3, `${what}: the program wrote ${programNames}`);
+  assert.deepEqual(programNames, Object.keys(offered).filter((name) => !name.endsWith('.png')).sort(),
+                   `${what}: the program's files and the page's`);
   for (const name of programNames) {
     assert.ok(offered[name], `${what}: the page offers no ${name} (${Object.keys(offered)})`);
     assertSameBytes(offered[name], expected[name], `${what}: ${name} (${command})`);
@@ -405,6 +408,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
                   background: '#2040c0' } },
     { file: 'scene.tga', bytes: tga, settings: { dither: 0, gamma: '0.6', 'fit-crop': true, aspect: true } },
     { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
   ];
   let chosen = null;
   for (const [i, { file, bytes, settings }] of cases.entries()) {
@@ -419,11 +424,20 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
       await setControl(page, name, value);
     }
     await page.check('input[name=fit][value=crop]');
+    await page.check('input[name=place][value=topleft]');
     for (const [name, value] of Object.entries(settings)) {
       if (name === 'palette') {
         await page.selectOption('[name=palette]', value);
       } else if (name === 'paletteFile') {
         await page.setInputFiles('#palette-file', { name: 'test.gpl', mimeType: 'text/plain', buffer: Buffer.from(kGpl) });
+      } else if (name === 'formats') {
+        for (const format of value) {
+          await page.check(`input[name=format][value=${format}]`);
+        }
+      } else if (name === 'centre') {
+        await page.check('input[name=place][value=centre]');
+      } else if (name === 'dedupe') {
+        await page.check('input[name=dedupe]');
       } else if (name.startsWith('fit-')) {
         await page.check(`input[name=fit][value=${name.slice(4)}]`);
       } else {
@@ -436,8 +450,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     t.diagnostic(`same bytes as: ${command}`);
     await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
   }
-  const command = await page.textContent('#command');
-  assert.equal(command, 'kovrel --palette=test.gpl --dither=75 --fit=letterbox scene.tga');
+  assert.equal(await page.textContent('#command'),
+               'kovrel --format=chr,clr,tga,sc2,raw,c,asm --place=centre --dedupe small.tga');
   assert.deepEqual(problems, []);
   await context.close();
 });
@@ -498,7 +512,7 @@ test('every control works from the keyboard', kTimeout, async () => {
   // Tab reaches every control, in the page's order.
   const order = [];
   await page.focus('#picture');
-  for (let i = 0; i < 40; ++i) {
+  for (let i = 0; i < 60; ++i) {
     order.push(await page.evaluate(() => {
       const e = document.activeElement;
       return e.name || e.id || e.tagName;
@@ -506,7 +520,7 @@ test('every control works from the keyboard', kTimeout, async () => {
     await page.keyboard.press('Tab');
   }
   for (const name of ['picture', 'palette', 'palette-file', 'dither', 'brightness', 'contrast', 'saturation',
-                      'gamma', 'reset', 'fit', 'aspect', 'background', 'zoom', 'tv-view', 'grid', 'compare',
+                      'gamma', 'reset', 'fit', 'aspect', 'background', 'format', 'zoom', 'tv-view', 'grid', 'compare',
                       'copy-command']) {
     assert.ok(order.includes(name), `Tab never reaches ${name}: ${order.join(' ')}`);
   }
@@ -534,6 +548,18 @@ test('every control works from the keyboard', kTimeout, async () => {
   await pressOn('[name=aspect]', ' ');
   assert.equal(await finished(page), 'done');
   assert.match(await page.textContent('#command'), /--fit=letterbox --aspect=tv keys.png$/);
+  await pressOn('input[name=format][value=sc2]', ' ');
+  assert.equal(await finished(page), 'done');
+  await pressOn('input[name=place][value=topleft]', 'ArrowDown');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /--format=chr,clr,tga,sc2 --place=centre keys.png$/);
+  assert.equal(await page.isDisabled('input[name=dedupe]'), true);  // sharing needs raw, C or assembler
+  await pressOn('input[name=format][value=raw]', ' ');
+  assert.equal(await finished(page), 'done');
+  await pressOn('input[name=dedupe]', ' ');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /--format=chr,clr,tga,sc2,raw --place=centre --dedupe keys.png$/);
+  assert.equal(await page.locator('a[download$=".nam"]').count(), 1);
   await pressOn('#zoom', 'ArrowDown', 'ArrowDown');
   assert.match(await page.textContent('#result-caption'), /shown at 2×/);
   assert.equal(await page.$eval('#result-view', (c) => c.getBoundingClientRect().width), 512);
@@ -589,7 +615,7 @@ test('the small things: drops, counts, animations, SVG, big pictures, 8.3 names'
   });
   assert.equal(await page.evaluate(() => document.body.dataset.state), 'done');
   assert.equal(await page.isVisible('#result-view'), true);
-  assert.equal(await page.locator('a[download]').count(), 4);
+  assert.equal(await page.locator('a[download]').count(), 3);
   assert.match(await page.textContent('#notice'), /not a file/);
 
   // An animated GIF: the first frame, and a note saying so.
@@ -610,6 +636,8 @@ test('the small things: drops, counts, animations, SVG, big pictures, 8.3 names'
 
   // A name that does not fit 8.3: the program's names, and the MSX's on request.
   assert.equal(await choosePicture(page, 'holiday photo.png', 'image/png', encodePng(photoLike(256, 192))), 'done');
+  await page.check('input[name=format][value=png]');
+  assert.equal(await finished(page), 'done');
   assert.deepEqual(await downloadNames(page),
                    ['holiday photo.CHR', 'holiday photo.CLR', 'holiday photo_tms.png', 'holiday photo_tms.tga']);
   assert.match(await page.textContent('#name-note'), /will not load by that name on an MSX/);
