@@ -11,6 +11,7 @@
 #define KOVREL_ISA_GENERIC 0
 #define KOVREL_ISA_AVX2 1
 #define KOVREL_ISA_AVX512 2
+#define KOVREL_ISA_WASM_SIMD 3
 
 namespace kovrel::search {
 

@@ -1,69 +1,317 @@
-// The page: takes a picture, fits it to the screen with a canvas, writes
-// those pixels as a TGA file in memory, and has worker.js convert it with
-// the same core as the command-line program.
+// The page: takes a picture and the settings, has worker.js convert it with
+// the same core as the command-line program (the core reads, fits, adjusts
+// and converts), and shows the result. Every change of a setting converts
+// again at once; only the newest conversion's result is shown.
 'use strict';
 
 const kScreenWidth = 256;
 const kScreenHeight = 192;
 const kMaxSide = 512;
 const kTgaHeaderSize = 18;
-const kLargestDisplayScale = 3;  // enlarge a picture at most this much on screen
+const kTileSide = 8;
+const kLargestZoom = 4;
+const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png'];
+const kDefaultFormats = 'chr,clr,tga';
+const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
-const fitNames = { crop: 'cropped to fill', letterbox: 'letterboxed', original: 'original size' };
-const kOriginalNote = document.getElementById('original-note').textContent;
-
+const $ = (id) => document.getElementById(id);
 const ui = {
-  input: document.getElementById('picture'),
-  fit: document.getElementById('fit'),
+  input: $('picture'),
+  settings: $('settings'),
+  palette: $('palette'),
+  paletteFile: $('palette-file'),
+  paletteNote: $('palette-note'),
+  reset: $('reset'),
   original: document.querySelector('input[name="fit"][value="original"]'),
   crop: document.querySelector('input[name="fit"][value="crop"]'),
-  originalNote: document.getElementById('original-note'),
-  status: document.getElementById('status'),
-  error: document.getElementById('error'),
-  views: document.getElementById('views'),
-  sourceView: document.getElementById('source-view'),
-  resultView: document.getElementById('result-view'),
-  sourceCaption: document.getElementById('source-caption'),
-  resultCaption: document.getElementById('result-caption'),
-  downloads: document.getElementById('downloads'),
-  downloadList: document.getElementById('download-list'),
-  tableNote: document.getElementById('table-note'),
+  originalNote: $('original-note'),
+  status: $('status'),
+  error: $('error'),
+  notice: $('notice'),
+  served: $('served'),
+  views: $('views'),
+  stage: $('stage'),
+  resultView: $('result-view'),
+  sourceView: $('source-view'),
+  gridOverlay: $('grid-overlay'),
+  resultCaption: $('result-caption'),
+  zoom: $('zoom'),
+  tvView: $('tv-view'),
+  grid: $('grid'),
+  compare: $('compare'),
+  commandSection: $('command-section'),
+  command: $('command'),
+  copyCommand: $('copy-command'),
+  copyNote: $('copy-note'),
+  downloads: $('downloads'),
+  downloadList: $('download-list'),
+  nameNote: $('name-note'),
+  msxNames: $('msx-names'),
+  msxNamesLabel: $('msx-names-label'),
+  tableNote: $('table-note'),
 };
+const kOriginalNote = ui.originalNote.textContent;
 
-// The picture being shown: { bitmap, fileName, baseName }.
+// The picture chosen: { id, file, fileName }; info comes from the worker.
 let picture = null;
-let pictureLoads = 0;  // counts file reads, so a slow read can't override a later one
-
-// The worker converts one job at a time. While it works, only the newest
-// request waits; older ones are dropped. Replies to anything but the newest
-// job are ignored.
-const worker = new Worker('worker.js');
-let jobsStarted = 0;
-let newestJob = 0;
-let running = null;
-let waiting = null;
+let pictureInfo = null;
+let picturesChosen = 0;
+let paletteFile = null;  // { name, text } while a palette file is in use
+let shown = null;        // the result on screen: { job, reply }
 let downloadUrls = [];
 
 function setState(state) {
   document.body.dataset.state = state;
 }
 
-function showStatus(text) {
-  ui.status.textContent = text;
+function plural(count, one, many) {
+  return `${count.toLocaleString('en')} ${count === 1 ? one : many}`;
 }
 
-function showError(message) {
-  if (!picture) {
+// ---- Settings ---------------------------------------------------------
+
+function readSettings() {
+  const form = ui.settings.elements;
+  return {
+    palette: paletteFile ? { name: paletteFile.name, text: paletteFile.text } : { name: form.palette.value },
+    dither: Number(form.dither.value),
+    brightness: Number(form.brightness.value),
+    contrast: Number(form.contrast.value),
+    saturation: Number(form.saturation.value),
+    gamma: Math.round(Number(form.gamma.value) * 100),
+    fit: ui.settings.querySelector('input[name="fit"]:checked').value,
+    aspect: form.aspect.checked ? 'tv' : 'square',
+    background: parseInt(form.background.value.slice(1), 16),
+    formats: kFormats.filter((name) => ui.settings.querySelector(`input[name=format][value=${name}]`).checked),
+    centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
+    dedupe: form.dedupe.checked,
+  };
+}
+
+// The screen formats the core makes for the worker, as its bits.
+function screenRequest(settings) {
+  const bits = { sc2: 1, raw: 2, c: 4, asm: 8 };
+  const formats = settings.formats.reduce((sum, name) => sum | (bits[name] ?? 0), 0);
+  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0 };
+}
+
+// Placement and sharing mean something only with the formats they shape.
+function updateFileControls(settings) {
+  const screen = screenRequest(settings);
+  for (const input of ui.settings.querySelectorAll('input[name=place]')) {
+    input.disabled = screen.formats === 0;
+  }
+  ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
+  $('png-note').hidden = !settings.formats.includes('png');
+}
+
+function showValues() {
+  for (const name of ['dither', 'brightness', 'contrast', 'saturation']) {
+    const value = Number(ui.settings.elements[name].value);
+    $(`${name}-value`).textContent = name !== 'dither' && value > 0 ? `+${value}` : String(value);
+  }
+  $('gamma-value').textContent = Number(ui.settings.elements.gamma.value).toFixed(2);
+}
+
+// A name on the command line, quoted for a POSIX shell when it needs it.
+function shellWord(word) {
+  return /^[A-Za-z0-9_.,:+@%/=-]+$/.test(word) ? word : `'${word.replace(/'/g, `'\\''`)}'`;
+}
+
+// The options of the command line that converts as the page does, in the
+// order of kovrel --help; options at their defaults are left out.
+function commandOptions(settings) {
+  const options = [];
+  if (paletteFile) {
+    options.push(`--palette=${paletteFile.name}`);
+  } else if (settings.palette.name !== 'mame') {
+    options.push(`--palette=${settings.palette.name}`);
+  }
+  if (settings.dither !== 100) options.push(`--dither=${settings.dither}`);
+  if (settings.brightness !== 0) options.push(`--brightness=${settings.brightness}`);
+  if (settings.contrast !== 0) options.push(`--contrast=${settings.contrast}`);
+  if (settings.saturation !== 0) options.push(`--saturation=${settings.saturation}`);
+  if (settings.gamma !== 100) options.push(`--gamma=${(settings.gamma / 100).toFixed(2)}`);
+  if (settings.fit !== 'original') options.push(`--fit=${settings.fit}`);
+  if (settings.aspect === 'tv') options.push('--aspect=tv');
+  if (settings.background !== 0) {
+    options.push(`--background=${settings.background.toString(16).toUpperCase().padStart(6, '0')}`);
+  }
+  if (settings.formats.join(',') !== kDefaultFormats) options.push(`--format=${settings.formats.join(',')}`);
+  const screen = screenRequest(settings);
+  if (screen.centre) options.push('--place=centre');
+  if (screen.dedupe) options.push('--dedupe');
+  return options;
+}
+
+function commandLine(settings, fileName) {
+  const name = fileName.startsWith('-') ? `./${fileName}` : fileName;
+  return ['kovrel', ...commandOptions(settings).map(shellWord), shellWord(name)].join(' ');
+}
+
+// ---- File names -------------------------------------------------------
+
+// The program's names for its outputs from the picture's name: the tables
+// replace its last three characters (photo.png gives photo.CHR), the preview
+// its last four (photo_tms.tga); shorter names are kept whole.
+function tableFileName(fileName, extension) {
+  return fileName.length < 3 ? `${fileName}.${extension}` : fileName.slice(0, -3) + extension;
+}
+function previewFileName(fileName, extension) {
+  return (fileName.length < 4 ? fileName : fileName.slice(0, -4)) + `_tms.${extension}`;
+}
+
+// Whether name loads by that name on an MSX: at most 8 characters, a dot and
+// at most 3 more, from letters, digits and ! # $ % & ' ( ) - @ ^ _ ` { } ~.
+// Otherwise also the name to use instead: the characters that can stay, in
+// upper case, cut to 8 and 3 ("PICTURE" when none are left).
+const kMsxCharacter = /[A-Za-z0-9!#$%&'()\-@^_`{}~]/;
+function msxName(name) {
+  const dot = name.lastIndexOf('.');
+  const stem = dot >= 0 ? name.slice(0, dot) : name;
+  const extension = dot >= 0 ? name.slice(dot + 1) : '';
+  const valid = (part, most) => part.length <= most && [...part].every((c) => kMsxCharacter.test(c));
+  if (stem.length > 0 && valid(stem, 8) && valid(extension, 3)) {
+    return { ok: true, suggestion: name };
+  }
+  const keep = (part, most) => [...part].filter((c) => kMsxCharacter.test(c)).join('').toUpperCase()
+    .slice(0, most);
+  const suggestedStem = keep(stem, 8) || 'PICTURE';
+  const suggestedExtension = keep(extension, 3);
+  return { ok: false, suggestion: suggestedExtension ? `${suggestedStem}.${suggestedExtension}` : suggestedStem };
+}
+
+// ---- The worker -------------------------------------------------------
+
+// The worker converts one job at a time. While it works, only the newest
+// request waits; older ones are dropped. Replies to anything but the newest
+// job are ignored.
+let worker = null;
+let jobsStarted = 0;
+let newestJob = 0;
+let running = null;
+let waiting = null;
+
+function startWorker() {
+  if (location.protocol === 'file:') {
+    // Browsers run no worker, nor fetch the module, for a page opened from a
+    // file: it must come from a web server, even one on this computer.
+    const code = document.createElement('code');
+    code.textContent = kServeCommand;
+    ui.served.replaceChildren(
+      'This page must be served, not opened as a file: browsers do not run its converter from ' +
+      'file://. In the folder with Kovrel\'s sources, after building the site, run ', code,
+      ' and open http://127.0.0.1:8000/.');
+    ui.served.hidden = false;
+    ui.status.textContent = '';
+    setState('error');
+    return;
+  }
+  const simd = new URLSearchParams(location.search).get('simd');
+  worker = new Worker(simd === '0' ? 'worker.js?simd=0' : 'worker.js');
+  worker.onmessage = (event) => finishJob(event.data);
+  worker.onerror = (event) => {
+    event.preventDefault();
+    running = null;
+    waiting = null;
+    showError(`The converter could not start: ${event.message || 'the worker failed to load'}.`);
+  };
+}
+
+function convert() {
+  if (!picture || !worker) {
+    return;
+  }
+  const settings = readSettings();
+  updateFileControls(settings);
+  if (settings.formats.length === 0) {
+    showError('Choose at least one file to make.');
+    return;
+  }
+  const job = { id: ++jobsStarted, picture, settings };
+  newestJob = job.id;
+  setState('working');
+  ui.status.textContent = `Converting ${picture.fileName}…`;
+  updateCommand();
+  if (running) {
+    waiting = job;
+  } else {
+    startJob(job);
+  }
+}
+
+function startJob(job) {
+  running = job;
+  worker.postMessage({ id: job.id, pictureId: job.picture.id, file: job.picture.file,
+                       settings: { ...job.settings, fileName: job.picture.fileName,
+                                   screen: screenRequest(job.settings) } });
+}
+
+function finishJob(reply) {
+  const job = running;
+  running = null;
+  if (waiting) {
+    const next = waiting;
+    waiting = null;
+    startJob(next);
+  }
+  if (reply.picture && job.picture === picture) {
+    pictureInfo = reply.picture;
+    updateOriginalChoice();
+  }
+  if (reply.id !== newestJob) {
+    return;
+  }
+  if (reply.ok) {
+    showResult(job, reply);
+  } else if (reply.stage === 'picture') {
+    showError(`“${job.picture.fileName}” could not be read as a picture: ${reply.message}`);
+  } else if (reply.stage === 'palette') {
+    showError(`The palette file could not be used: ${reply.message}`);
+  } else {
+    showError(`${job.picture.fileName} could not be converted: ${reply.message}`);
+  }
+}
+
+// Original size is offered only for pictures the converter takes as they
+// are; otherwise the choice falls back to cropping and converts again.
+function updateOriginalChoice() {
+  if (!pictureInfo) {
     ui.original.disabled = false;
     ui.originalNote.textContent = kOriginalNote;
+    return;
   }
+  const { width, height, scaled } = pictureInfo;
+  const fits = !scaled && width <= kMaxSide && height <= kMaxSide;
+  ui.original.disabled = !fits;
+  ui.originalNote.textContent = fits
+    ? `Original size keeps all ${width} × ${height} pixels of this picture.`
+    : `This picture is ${(scaled ?? pictureInfo).width} × ${(scaled ?? pictureInfo).height}: ` +
+      `original size needs one of at most ${kMaxSide} × ${kMaxSide}.`;
+  if (!fits && ui.original.checked) {
+    ui.crop.checked = true;
+    convert();
+  }
+}
+
+// ---- Showing ----------------------------------------------------------
+
+function showError(message) {
   ui.error.textContent = message;
   ui.error.hidden = false;
   ui.views.hidden = true;
   ui.downloads.hidden = true;
+  shown = null;
   clearDownloads();
-  showStatus('');
+  ui.status.textContent = '';
   setState('error');
+}
+
+// A message that leaves the result on screen as it is.
+function showNotice(message) {
+  ui.notice.textContent = message;
+  ui.notice.hidden = !message;
 }
 
 function clearDownloads() {
@@ -72,94 +320,6 @@ function clearDownloads() {
   }
   downloadUrls = [];
   ui.downloadList.replaceChildren();
-}
-
-// "photo.jpg" gives "photo"; a name that is only an extension is kept.
-function baseNameOf(fileName) {
-  const dot = fileName.lastIndexOf('.');
-  const base = dot > 0 ? fileName.slice(0, dot) : fileName;
-  return base || 'picture';
-}
-
-function formatCount(n) {
-  return n.toLocaleString('en');
-}
-
-function chosenFit() {
-  return ui.fit.querySelector('input[name="fit"]:checked').value;
-}
-
-// Original size is offered only for pictures the converter accepts as they
-// are; otherwise the choice falls back to cropping.
-function updateOriginalChoice() {
-  const { width, height } = picture.bitmap;
-  const fits = width <= kMaxSide && height <= kMaxSide;
-  ui.original.disabled = !fits;
-  ui.originalNote.textContent = fits
-    ? `Original size keeps all ${width} × ${height} pixels of this picture.`
-    : `This picture is ${width} × ${height}: original size needs one of at most ` +
-      `${kMaxSide} × ${kMaxSide}.`;
-  if (!fits && ui.original.checked) {
-    ui.crop.checked = true;
-  }
-}
-
-// Draws the picture on a canvas of the converter's input size: scaled to
-// cover or to fit inside the 256 x 192 screen and centred, or unscaled.
-// Transparent parts end up on black. Returns the canvas.
-function fitPicture(bitmap, fit) {
-  const sourceWidth = bitmap.width;
-  const sourceHeight = bitmap.height;
-  let width = kScreenWidth;
-  let height = kScreenHeight;
-  let drawWidth = sourceWidth;
-  let drawHeight = sourceHeight;
-  if (fit === 'original') {
-    width = sourceWidth;
-    height = sourceHeight;
-  } else {
-    const scaleX = kScreenWidth / sourceWidth;
-    const scaleY = kScreenHeight / sourceHeight;
-    const scale = fit === 'crop' ? Math.max(scaleX, scaleY) : Math.min(scaleX, scaleY);
-    drawWidth = Math.max(1, Math.round(sourceWidth * scale));
-    drawHeight = Math.max(1, Math.round(sourceHeight * scale));
-  }
-  const canvas = document.createElement('canvas');
-  canvas.width = width;
-  canvas.height = height;
-  const context = canvas.getContext('2d', { alpha: false, willReadFrequently: true, colorSpace: 'srgb' });
-  context.fillStyle = '#000';
-  context.fillRect(0, 0, width, height);
-  // An unscaled picture is copied pixel for pixel; a scaled one is resampled.
-  const unscaled = drawWidth === sourceWidth && drawHeight === sourceHeight;
-  context.imageSmoothingEnabled = !unscaled;
-  context.imageSmoothingQuality = 'high';
-  const x = Math.floor((width - drawWidth) / 2);
-  const y = Math.floor((height - drawHeight) / 2);
-  context.drawImage(bitmap, x, y, drawWidth, drawHeight);
-  return canvas;
-}
-
-// The TGA file the command-line program would read for these pixels:
-// uncompressed true colour, 24 bits, origin at the bottom left, no ID field
-// or colour map; rows bottom-up, each pixel blue, green, red.
-function encodeTga(rgba, width, height) {
-  const tga = new Uint8Array(kTgaHeaderSize + width * height * 3);
-  tga[2] = 2;  // uncompressed true colour
-  tga[12] = width & 0xff;
-  tga[13] = width >> 8;
-  tga[14] = height & 0xff;
-  tga[15] = height >> 8;
-  tga[16] = 24;  // bits per pixel
-  let out = kTgaHeaderSize;
-  for (let y = height - 1; y >= 0; --y) {
-    for (let i = y * width * 4, end = i + width * 4; i < end; i += 4) {
-      tga[out++] = rgba[i + 2];
-      tga[out++] = rgba[i + 1];
-      tga[out++] = rgba[i];
-    }
-  }
-  return tga;
 }
 
 // The pixels of a preview TGA (bottom-up, blue green red) as ImageData.
@@ -177,101 +337,63 @@ function decodePreview(bytes, width, height) {
   return image;
 }
 
-async function openFile(file) {
-  const load = ++pictureLoads;
-  newestJob = 0;  // a conversion of the previous picture is no longer wanted
-  ui.error.hidden = true;
-  setState('working');
-  showStatus(`Reading ${file.name}…`);
-  let bitmap;
-  try {
-    bitmap = await createImageBitmap(file);
-  } catch {
-    if (load === pictureLoads) {
-      picture?.bitmap.close();
-      picture = null;
-      showError(`“${file.name}” could not be read as a picture: this browser cannot decode it. ` +
-                'Choose a PNG, JPEG, GIF, BMP or WebP file.');
-    }
-    return;
-  }
-  if (load !== pictureLoads) {
-    bitmap.close();
-    return;
-  }
-  if (picture) {
-    picture.bitmap.close();
-  }
-  picture = { bitmap, fileName: file.name, baseName: baseNameOf(file.name) };
-  updateOriginalChoice();
-  convertPicture();
-}
-
-function convertPicture() {
-  if (!picture) {
-    return;
-  }
-  const fit = chosenFit();
-  const canvas = fitPicture(picture.bitmap, fit);
-  const { width, height } = canvas;
-  const pixels = canvas.getContext('2d').getImageData(0, 0, width, height);
-  const job = {
-    id: ++jobsStarted,
-    tga: encodeTga(pixels.data, width, height).buffer,
-    pixels,
-    fit,
-    fileName: picture.fileName,
-    baseName: picture.baseName,
-    sourceWidth: picture.bitmap.width,
-    sourceHeight: picture.bitmap.height,
-  };
-  newestJob = job.id;
-  ui.error.hidden = true;
-  setState('working');
-  showStatus(`Converting ${job.fileName} (${fitNames[fit]}, ${width} × ${height})…`);
-  if (running) {
-    waiting = job;
-  } else {
-    startJob(job);
-  }
-}
-
-function startJob(job) {
-  running = job;
-  worker.postMessage({ id: job.id, tga: job.tga }, [job.tga]);
-}
-
-worker.onmessage = (event) => {
-  const reply = event.data;
-  const job = running;
-  running = null;
-  if (waiting) {
-    const next = waiting;
-    waiting = null;
-    startJob(next);
-  }
-  if (reply.id !== newestJob) {
-    return;
-  }
-  if (reply.ok) {
-    showResult(job, reply);
-  } else {
-    showError(`${job.fileName} could not be converted: ${reply.message}`);
-  }
-};
-
-worker.onerror = (event) => {
-  event.preventDefault();
-  running = null;
-  waiting = null;
-  showError(`The converter could not start: ${event.message || 'the worker failed to load'}.`);
-};
-
 function drawOn(canvas, image) {
   canvas.width = image.width;
   canvas.height = image.height;
   canvas.getContext('2d').putImageData(image, 0, 0);
-  canvas.style.maxWidth = `${image.width * kLargestDisplayScale}px`;
+}
+
+// The zoom in use: the one chosen, or the largest whole number (1 to 4) at
+// which the picture fits the width there is.
+function zoomFor(width) {
+  const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
+  if (ui.zoom.value !== 'auto') {
+    return Number(ui.zoom.value);
+  }
+  const room = ui.views.clientWidth || document.documentElement.clientWidth;
+  let zoom = kLargestZoom;
+  while (zoom > 1 && width * zoom * aspect > room) {
+    zoom -= 1;
+  }
+  return zoom;
+}
+
+function layoutViews() {
+  if (!shown) {
+    return;
+  }
+  const { width, height } = shown.reply;
+  const zoom = zoomFor(width);
+  const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
+  const cssWidth = width * zoom * aspect;
+  const cssHeight = height * zoom;
+  for (const canvas of [ui.resultView, ui.sourceView]) {
+    canvas.style.width = `${cssWidth}px`;
+    canvas.style.height = `${cssHeight}px`;
+  }
+  ui.stage.style.width = `${cssWidth}px`;
+  ui.stage.style.height = `${cssHeight}px`;
+  ui.gridOverlay.hidden = !ui.grid.checked;
+  ui.gridOverlay.style.backgroundSize = `${kTileSide * zoom * aspect}px ${kTileSide * zoom}px`;
+  const before = ui.compare.getAttribute('aria-pressed') === 'true';
+  ui.sourceView.hidden = !before;
+  ui.resultView.hidden = before;
+  ui.compare.textContent = before ? 'Show after' : 'Show before';
+  ui.resultCaption.textContent =
+    `${before ? 'Before: the picture as converted (fitted and adjusted)' : 'Screen 2 result'}: ` +
+    `${plural(Math.ceil(width / kTileSide), 'tile', 'tiles')} across, ` +
+    `${plural(Math.ceil(height / kTileSide), 'tile', 'tiles')} down, ` +
+    `${plural(shown.reply.runCount, 'tile line', 'tile lines')}; shown at ${zoom}×` +
+    (ui.tvView.checked ? ', with television pixels (8:7)' : '');
+}
+
+function updateCommand() {
+  if (!picture) {
+    return;
+  }
+  ui.command.textContent = commandLine(readSettings(), picture.fileName);
+  ui.commandSection.hidden = false;
+  ui.copyNote.textContent = '';
 }
 
 function addDownload(fileName, blob, description) {
@@ -283,66 +405,131 @@ function addDownload(fileName, blob, description) {
   link.type = blob.type;
   link.textContent = fileName;
   const detail = document.createElement('small');
-  detail.textContent = `${description}, ${formatCount(blob.size)} bytes`;
+  detail.textContent = `${description}, ${blob.size.toLocaleString('en')} bytes`;
   link.append(detail);
   const item = document.createElement('li');
   item.append(link);
   ui.downloadList.append(item);
 }
 
-// How the tables load: their headers hold the addresses of a full screen.
-function showTableNote(baseName, width, height) {
+// The names of the files: the program's, or with "Name the downloads for
+// the MSX" the 8.3 name suggested when the program's would not load.
+function outputNames(fileName) {
+  const chr = tableFileName(fileName, 'CHR');
+  const msx = msxName(chr);
+  const useMsx = !msx.ok && ui.msxNames.checked;
+  const stem = useMsx ? msx.suggestion.replace(/\.[^.]*$/, '') : null;
+  return {
+    chr: useMsx ? `${stem}.CHR` : chr,
+    clr: useMsx ? `${stem}.CLR` : tableFileName(fileName, 'CLR'),
+    tga: useMsx ? `${stem}_T.TGA` : previewFileName(fileName, 'tga'),
+    png: useMsx ? `${stem}_T.PNG` : previewFileName(fileName, 'png'),
+    msxOk: msx.ok,
+    msxChr: msx.ok ? chr : `${msx.suggestion.replace(/\.[^.]*$/, '')}.CHR`,
+  };
+}
+
+// How the tables load on an MSX: their headers hold the addresses of a full
+// screen; a name must fit MSX-DOS's 8.3.
+function showTableNote(names, width, height) {
+  const chrName = names.msxOk || ui.msxNames.checked ? names.chr : names.msxChr;
+  const clrName = chrName.replace(/CHR$/, 'CLR');
+  ui.nameNote.hidden = names.msxOk;
+  ui.msxNamesLabel.hidden = names.msxOk;
+  if (!names.msxOk) {
+    ui.nameNote.textContent = ui.msxNames.checked
+      ? `The files are named ${names.chr} and ${names.clr}, so that an MSX can load them ` +
+        '(the command line keeps the picture\'s name).'
+      : `“${names.chr}” will not load by that name on an MSX, which takes names of at most 8 ` +
+        `characters and 3 after the dot: rename the files ${chrName} and ${clrName}, or tick ` +
+        'the box below.';
+  }
   if (width === kScreenWidth && height === kScreenHeight) {
     const code = document.createElement('code');
-    code.textContent = `SCREEN 2: BLOAD "${baseName}.CHR",S: BLOAD "${baseName}.CLR",S`;
-    ui.tableNote.replaceChildren(
-      'The tables start with a 7-byte BSAVE header. In MSX BASIC: ', code, '.');
+    code.textContent = `SCREEN 2: BLOAD "${chrName}",S: BLOAD "${clrName}",S`;
+    ui.tableNote.replaceChildren('The tables start with a 7-byte BSAVE header. In MSX BASIC: ', code, '.');
   } else {
     ui.tableNote.textContent =
-      `These tables hold a ${width} × ${height} picture, ${Math.ceil(width / 8)} tiles to a row. ` +
-      'Their 7-byte BSAVE headers give the addresses of a full 256 × 192 screen, which is ' +
-      'right only for 256 × 192 pictures.';
+      `These tables hold a ${width} × ${height} picture, ` +
+      `${plural(Math.ceil(width / kTileSide), 'tile', 'tiles')} to a row. Their 7-byte BSAVE ` +
+      'headers give the addresses of a full 256 × 192 screen, which is right only for ' +
+      '256 × 192 pictures.';
   }
+}
+
+function offerDownloads(job, reply) {
+  const png = shown.png;
+  const names = outputNames(job.picture.fileName);
+  const octets = 'application/octet-stream';
+  const formats = job.settings.formats;
+  clearDownloads();
+  if (formats.includes('chr')) {
+    addDownload(names.chr, new Blob([reply.chr], { type: octets }), 'pattern table');
+  }
+  if (formats.includes('clr')) {
+    addDownload(names.clr, new Blob([reply.clr], { type: octets }), 'colour table');
+  }
+  if (formats.includes('tga')) {
+    addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
+  }
+  const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler' };
+  for (const file of reply.files) {
+    const extension = file.name.slice(file.name.lastIndexOf('.') + 1);
+    const type = extension === 'h' || extension === 'asm' ? 'text/plain' : octets;
+    addDownload(file.name, new Blob([file.bytes], { type }), descriptions[extension] ?? 'file');
+  }
+  if (png && formats.includes('png')) {
+    addDownload(names.png, png, 'preview, PNG');
+  }
+  showTableNote(names, reply.width, reply.height);
+}
+
+function pictureNotes(info) {
+  const notes = [];
+  if (info.animated) {
+    notes.push('This picture is animated: only its first frame is converted.');
+  }
+  if (info.scaled) {
+    notes.push(`This picture is ${info.scaled.width} × ${info.scaled.height}: the browser scaled it ` +
+               `down to ${info.width} × ${info.height} before the conversion, so the command line ` +
+               'would give other bytes for it.');
+  }
+  return notes.join(' ');
 }
 
 async function showResult(job, reply) {
   const { width, height } = reply;
-  drawOn(ui.sourceView, job.pixels);
   drawOn(ui.resultView, decodePreview(new Uint8Array(reply.preview), width, height));
+  drawOn(ui.sourceView, new ImageData(new Uint8ClampedArray(reply.before), width, height));
   const png = await new Promise((resolve) => ui.resultView.toBlob(resolve, 'image/png'));
   if (job.id !== newestJob) {
     return;  // a newer conversion has started meanwhile
   }
-  const octets = 'application/octet-stream';
-  clearDownloads();
-  addDownload(`${job.baseName}.CHR`, new Blob([reply.chr], { type: octets }), 'pattern table');
-  addDownload(`${job.baseName}.CLR`, new Blob([reply.clr], { type: octets }), 'colour table');
-  addDownload(`${job.baseName}_tms.tga`, new Blob([reply.preview], { type: 'image/x-tga' }),
-              'preview, TGA');
-  if (png) {
-    addDownload(`${job.baseName}_tms.png`, png, 'preview, PNG');
-  }
-
-  ui.sourceCaption.textContent =
-    `Source: ${job.fileName}, ${job.sourceWidth} × ${job.sourceHeight}, ` + {
-      crop: `cropped to fill ${width} × ${height}`,
-      letterbox: `letterboxed in ${width} × ${height}`,
-      original: 'original size',
-    }[job.fit];
-  showTableNote(job.baseName, width, height);
-  ui.resultCaption.textContent = `Screen 2 result: ${Math.ceil(width / 8)} × ` +
-    `${Math.ceil(height / 8)} tiles, ${formatCount(reply.runCount)} tile lines`;
+  shown = { job, reply, png };
+  offerDownloads(job, reply);
+  showNotice(pictureNotes(reply.picture));
   ui.status.replaceChildren(
-    `Converted ${job.fileName} (${width} × ${height}) in `,
-    Object.assign(document.createElement('span'), {
-      id: 'time',
-      textContent: `${reply.milliseconds.toFixed(1)} ms`,
-    }),
-    '.');
+    `Converted ${job.picture.fileName} (${width} × ${height}) in `,
+    Object.assign(document.createElement('span'), { id: 'time', textContent: `${reply.milliseconds.toFixed(1)} ms` }),
+    reply.module === 'kovrel.wasm' ? ' (this browser has no wasm SIMD: the slower build runs).' : '.');
   ui.error.hidden = true;
   ui.views.hidden = false;
   ui.downloads.hidden = false;
+  layoutViews();
   setState('done');
+}
+
+// ---- Events -----------------------------------------------------------
+
+function openFile(file) {
+  picture = { id: ++picturesChosen, file, fileName: file.name };
+  pictureInfo = null;
+  ui.original.disabled = false;
+  ui.originalNote.textContent = kOriginalNote;
+  ui.error.hidden = true;
+  showNotice('');
+  convert();
 }
 
 ui.input.addEventListener('change', () => {
@@ -352,7 +539,67 @@ ui.input.addEventListener('change', () => {
   }
 });
 
-ui.fit.addEventListener('change', () => convertPicture());
+// Sliders, radios, boxes and the colour fire "input" at every change; the
+// palette controls have their own handlers below.
+ui.settings.addEventListener('input', (event) => {
+  if (event.target === ui.paletteFile || event.target === ui.palette) {
+    return;
+  }
+  showValues();
+  convert();
+});
+ui.settings.addEventListener('submit', (event) => event.preventDefault());
+
+ui.palette.addEventListener('change', () => {
+  paletteFile = null;
+  ui.paletteFile.value = '';
+  ui.paletteNote.textContent = '';
+  convert();
+});
+
+ui.paletteFile.addEventListener('change', async () => {
+  const file = ui.paletteFile.files[0];
+  if (!file) {
+    return;
+  }
+  paletteFile = { name: file.name, text: await file.text() };
+  ui.paletteNote.textContent = `In use: ${file.name}. Choosing a preset above returns to it.`;
+  convert();
+});
+
+ui.reset.addEventListener('click', () => {
+  for (const name of ['brightness', 'contrast', 'saturation']) {
+    ui.settings.elements[name].value = '0';
+  }
+  ui.settings.elements.gamma.value = '1';
+  showValues();
+  convert();
+});
+
+for (const control of [ui.zoom, ui.tvView, ui.grid]) {
+  control.addEventListener('change', layoutViews);
+}
+ui.compare.addEventListener('click', () => {
+  ui.compare.setAttribute('aria-pressed', ui.compare.getAttribute('aria-pressed') === 'true' ? 'false' : 'true');
+  layoutViews();
+});
+ui.msxNames.addEventListener('change', () => {
+  if (shown) {
+    offerDownloads(shown.job, shown.reply);
+  }
+});
+window.addEventListener('resize', layoutViews);
+
+ui.copyCommand.addEventListener('click', async () => {
+  try {
+    await navigator.clipboard.writeText(ui.command.textContent);
+    ui.copyNote.textContent = 'Copied.';
+  } catch {
+    // No clipboard (an insecure address, say): select the text instead.
+    getSelection().selectAllChildren(ui.command);
+    ui.copyNote.textContent = 'Selected: press Ctrl+C to copy.';
+  }
+});
 
 // Drag and drop anywhere on the page.
 let dragDepth = 0;
@@ -376,10 +623,15 @@ document.addEventListener('drop', (event) => {
   dragDepth = 0;
   document.body.classList.remove('dragging');
   const file = event.dataTransfer.files[0];
-  ui.input.value = '';  // the picker no longer names the picture shown
   if (file) {
+    ui.input.value = '';  // the picker no longer names the picture shown
     openFile(file);
   } else {
-    showError('Drop a picture file here (the dropped item was not a file).');
+    // Text or a link: whatever is on screen stays.
+    showNotice('Only a picture file can be dropped here; the dropped item was not a file.');
   }
 });
+
+showValues();
+updateFileControls(readSettings());
+startWorker();

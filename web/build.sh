@@ -8,10 +8,16 @@
 # CORE_SOURCE: the core's in-memory sources, relative to SOURCE_DIR; the
 # `web` target passes the list the library is built from.
 #
+# Two modules are built from the same sources: kovrel-simd.wasm with wasm
+# SIMD (128-bit vectors, four lanes for the search kernel) and kovrel.wasm
+# without, for browsers that lack it; the worker picks one at load.
+#
 # Needs Debian's clang-14, lld-14, wasi-libc, libc++-14-dev-wasm32,
 # libc++abi-14-dev-wasm32 and libclang-rt-14-dev-wasm32, and libstb-dev for
 # the resampler (STB_INCLUDE overrides its folder). CXX_WASM overrides the
-# compiler.
+# compiler. WASM_OPT=wasm-opt (Debian's binaryen) runs binaryen's -O3 over
+# each module as well; measured here it made the conversion no faster (see
+# the README's Performance section), so it is not the default.
 set -euo pipefail
 
 src=$(cd "${1:?source folder}" && pwd)
@@ -50,24 +56,44 @@ trap 'rm -rf "$tmp"' EXIT
 # KOVREL_PORTABLE selects the plain C++ paths wherever the core has
 # processor-specific ones.
 flags=(
-  --target=wasm32-wasi -std=c++17 -O2 -fno-exceptions
+  --target=wasm32-wasi -std=c++17 -O3 -fno-exceptions
   -DKOVREL_PORTABLE=1 -DNDEBUG
   -Wall -Wextra -Wshadow -Wconversion "${werror[@]}"
   -I "$src"
   -isystem "${STB_INCLUDE:-/usr/include/stb}"
 )
-objects=()
-for source in "${sources[@]}"; do
-  object="$tmp/$(echo "$source" | tr / _).o"
-  "$cxx" "${flags[@]}" -c "$src/$source" -o "$object"
-  objects+=("$object")
-done
 
-# A reactor has no main: the page calls _initialize once, then the exports.
-"$cxx" --target=wasm32-wasi -mexec-model=reactor -fno-exceptions \
-  -Wl,--strip-all -Wl,--gc-sections -Wl,-z,stack-size=1048576 \
-  -o "$tmp/kovrel.wasm" "${objects[@]}"
-cp "$tmp/kovrel.wasm" "$out/kovrel.wasm"
+optimiser=${WASM_OPT:-none}
+
+# build_module NAME EXTRA_FLAG...: compiles every source with the flags and
+# links the reactor as $out/NAME.
+build_module() {
+  local name=$1
+  shift
+  local objects=()
+  for source in "${sources[@]}"; do
+    local object="$tmp/${name%.wasm}_$(echo "$source" | tr / _).o"
+    "$cxx" "${flags[@]}" "$@" -c "$src/$source" -o "$object"
+    objects+=("$object")
+  done
+  # A reactor has no main: the page calls _initialize once, then the exports.
+  "$cxx" --target=wasm32-wasi -mexec-model=reactor -fno-exceptions "$@" \
+    -Wl,--strip-all -Wl,--gc-sections -Wl,-z,stack-size=1048576 \
+    -o "$tmp/$name" "${objects[@]}"
+  if [ -n "$optimiser" ] && [ "$optimiser" != none ]; then
+    # The features the compiler used, and only those (-msimd128 adds SIMD).
+    local features=(--enable-mutable-globals --enable-sign-ext)
+    if [ "$#" -gt 0 ]; then
+      features+=(--enable-simd)
+    fi
+    "$optimiser" -O3 "${features[@]}" "$tmp/$name" -o "$tmp/$name.opt"
+    mv "$tmp/$name.opt" "$tmp/$name"
+  fi
+  cp "$tmp/$name" "$out/$name"
+}
+
+build_module kovrel.wasm
+build_module kovrel-simd.wasm -msimd128
 
 for file in index.html style.css app.js worker.js; do
   cp "$src/web/$file" "$out/$file"

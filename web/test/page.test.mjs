@@ -11,7 +11,7 @@ import { fileURLToPath } from 'node:url';
 
 import { chromium } from 'playwright-core';
 
-import { encodePng, encodeTga, photoLike } from './pictures.mjs';
+import { animatedGif, encodePng, encodeTga, makePixels, photoLike } from './pictures.mjs';
 import { serve } from './static_server.mjs';
 
 const repo = fileURLToPath(new URL('../..', import.meta.url));
@@ -87,7 +87,7 @@ async function finished(page) {
 }
 
 async function choosePicture(page, name, mimeType, buffer) {
-  await page.setInputFiles('input[type=file]', { name, mimeType, buffer });
+  await page.setInputFiles('#picture', { name, mimeType, buffer });
   return finished(page);
 }
 
@@ -162,7 +162,8 @@ test('a 256 x 192 PNG gives the command-line program\'s files, in either fit', k
   const expected = convertWithProgram(pixels, path.join(artefacts, 'a-program'), 'sunset');
   const { context, page, problems } = await openPage();
 
-  assert.equal(await page.locator('input[type=file]').count(), 1);
+  assert.equal(await page.locator('input[type=file]#picture').count(), 1);
+  await page.check('input[name=format][value=png]');
   assert.equal(await choosePicture(page, 'sunset.png', 'image/png', encodePng(pixels)), 'done');
   assert.deepEqual(await downloadNames(page),
                    ['sunset.CHR', 'sunset.CLR', 'sunset_tms.png', 'sunset_tms.tga']);
@@ -226,6 +227,7 @@ test('a JPEG of another size goes through each fit choice, by keyboard', kTimeou
     return Array.from(new Uint8Array(await blob.arrayBuffer()));
   }));
   fs.writeFileSync(path.join(artefacts, 'harbour.jpg'), jpeg);
+  await page.check('input[name=format][value=png]');
   assert.equal(await choosePicture(page, 'harbour.jpg', 'image/jpeg', jpeg), 'done');
 
   // 480 x 270 as it is: 60 x 34 tiles (the last row half empty).
@@ -234,6 +236,7 @@ test('a JPEG of another size goes through each fit choice, by keyboard', kTimeou
   const cases = [
     { fit: 'crop', key: null, size: [256, 192], files: screenFiles },
     { fit: 'letterbox', key: 'ArrowDown', size: [256, 192], files: screenFiles },
+    { fit: 'stretch', key: 'ArrowDown', size: [256, 192], files: screenFiles },
     { fit: 'original', key: 'ArrowDown', size: [480, 270], files: originalFiles },
   ];
   await page.focus('input[name=fit]:checked');
@@ -257,6 +260,8 @@ test('a JPEG of another size goes through each fit choice, by keyboard', kTimeou
 
   // Letterboxing scales 480 x 270 to 256 x 144 with 24 black rows above and
   // below; cropping fills every row.
+  await page.keyboard.press('ArrowUp');
+  assert.equal(await finished(page), 'done');
   await page.keyboard.press('ArrowUp');
   assert.equal(await finished(page), 'done');
   assert.deepEqual(
@@ -316,5 +321,341 @@ test('files the browser cannot decode give a clear error and no downloads', kTim
                'error');
   assert.match(await page.textContent('#error'), /“notes\.txt” could not be read as a picture/);
   assert.deepEqual(problems, []);
+  await context.close();
+});
+
+// ---- The studio: settings, the command line, the small things ----------
+
+// Sets a form control by name as a user's change would, firing "input".
+async function setControl(page, name, value) {
+  await page.$eval(`[name="${name}"]`, (element, v) => {
+    if (element.type === 'checkbox') {
+      element.checked = v === 'true';
+    } else {
+      element.value = v;
+    }
+    element.dispatchEvent(new Event('input', { bubbles: true }));
+  }, String(value));
+}
+
+// The downloads offered, by file name: their bytes.
+async function offeredFiles(page) {
+  const files = await page.$$eval('a[download]', async (links) => {
+    const out = {};
+    for (const link of links) {
+      out[link.download] = Array.from(new Uint8Array(await (await fetch(link.href)).arrayBuffer()));
+    }
+    return out;
+  });
+  return Object.fromEntries(Object.entries(files).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+}
+
+// Runs the command line the page shows, on the same file (and palette
+// file) in folder; returns the program's outputs by name.
+function runShownCommand(command, folder, inputs) {
+  fs.rmSync(folder, { recursive: true, force: true });
+  fs.mkdirSync(folder, { recursive: true });
+  for (const [name, bytes] of Object.entries(inputs)) {
+    fs.writeFileSync(path.join(folder, name), bytes);
+  }
+  const words = command.split(' ');
+  assert.equal(words[0], 'kovrel');
+  execFileSync(kovrel, words.slice(1), { cwd: folder, stdio: 'ignore' });
+  const out = {};
+  for (const name of fs.readdirSync(folder)) {
+    if (!(name in inputs)) {
+      out[name] = fs.readFileSync(path.join(folder, name));
+    }
+  }
+  return out;
+}
+
+// The page's CHR, CLR and preview TGA must be the program's, name and bytes.
+async function assertSameAsProgram(page, folder, inputs, what) {
+  const command = await page.textContent('#command');
+  const expected = runShownCommand(command, folder, inputs);
+  const offered = await offeredFiles(page);
+  const programNames = Object.keys(expected).sort();
+  assert.deepEqual(programNames, Object.keys(offered).filter((name) => !name.endsWith('.png')).sort(),
+                   `${what}: the program's files and the page's`);
+  for (const name of programNames) {
+    assert.ok(offered[name], `${what}: the page offers no ${name} (${Object.keys(offered)})`);
+    assertSameBytes(offered[name], expected[name], `${what}: ${name} (${command})`);
+  }
+  return command;
+}
+
+const kGpl = 'GIMP Palette\nName: test\n# red, green and blue apart\n' +
+  [[0, 0, 0], [20, 20, 20], [60, 200, 60], [120, 230, 120], [80, 80, 240], [130, 120, 250],
+   [200, 80, 70], [90, 220, 240], [240, 90, 80], [250, 130, 120], [210, 200, 80], [230, 210, 140],
+   [50, 160, 50], [200, 90, 180], [200, 200, 200], [255, 255, 255]]
+    .map(([r, g, b]) => `${r} ${g} ${b}\tcolour`).join('\n') + '\n';
+
+test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several settings', kTimeout, async (t) => {
+  const { context, page, problems } = await openPage();
+  const png = encodePng(photoLike(320, 200), { gamma: true });
+  const tga = encodeTga(photoLike(300, 180));
+  const cases = [
+    { file: 'gamma.png', bytes: png, settings: {} },
+    { file: 'gamma.png', bytes: png,
+      settings: { palette: 'datasheet', dither: 50, brightness: 30, 'fit-letterbox': true } },
+    { file: 'gamma.png', bytes: png,
+      settings: { palette: 'v9938', contrast: 25, saturation: -40, gamma: '1.7', 'fit-stretch': true,
+                  aspect: true } },
+    { file: 'scene.tga', bytes: tga, settings: {} },
+    { file: 'scene.tga', bytes: tga,
+      settings: { palette: 'datasheet', dither: 50, brightness: 30, 'fit-letterbox': true,
+                  background: '#2040c0' } },
+    { file: 'scene.tga', bytes: tga, settings: { dither: 0, gamma: '0.6', 'fit-crop': true, aspect: true } },
+    { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
+  ];
+  let chosen = null;
+  for (const [i, { file, bytes, settings }] of cases.entries()) {
+    if (chosen !== file) {
+      assert.equal(await choosePicture(page, file, 'application/octet-stream', bytes), 'done', file);
+      chosen = file;
+    }
+    // Back to the defaults, then this case's settings.
+    await page.selectOption('[name=palette]', 'mame');
+    for (const [name, value] of Object.entries({ dither: 100, brightness: 0, contrast: 0, saturation: 0,
+                                                  gamma: '1', aspect: false, background: '#000000' })) {
+      await setControl(page, name, value);
+    }
+    await page.check('input[name=fit][value=crop]');
+    await page.check('input[name=place][value=topleft]');
+    for (const [name, value] of Object.entries(settings)) {
+      if (name === 'palette') {
+        await page.selectOption('[name=palette]', value);
+      } else if (name === 'paletteFile') {
+        await page.setInputFiles('#palette-file', { name: 'test.gpl', mimeType: 'text/plain', buffer: Buffer.from(kGpl) });
+      } else if (name === 'formats') {
+        for (const format of value) {
+          await page.check(`input[name=format][value=${format}]`);
+        }
+      } else if (name === 'centre') {
+        await page.check('input[name=place][value=centre]');
+      } else if (name === 'dedupe') {
+        await page.check('input[name=dedupe]');
+      } else if (name.startsWith('fit-')) {
+        await page.check(`input[name=fit][value=${name.slice(4)}]`);
+      } else {
+        await setControl(page, name, value);
+      }
+    }
+    assert.equal(await finished(page), 'done', `case ${i}`);
+    const inputs = { [file]: bytes, ...(settings.paletteFile ? { 'test.gpl': Buffer.from(kGpl) } : {}) };
+    const command = await assertSameAsProgram(page, path.join(artefacts, `e-case${i}`), inputs, `case ${i}`);
+    t.diagnostic(`same bytes as: ${command}`);
+    await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
+  }
+  assert.equal(await page.textContent('#command'),
+               'kovrel --format=chr,clr,tga,sc2,raw,c,asm --place=centre --dedupe small.tga');
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('a JPEG gives libjpeg-turbo\'s pixels: the program\'s bytes', kTimeout, async () => {
+  // Encoded by libjpeg-turbo's cjpeg: 4:2:0 and 4:4:4, baseline and progressive.
+  const folder = path.join(artefacts, 'f-jpeg');
+  fs.mkdirSync(folder, { recursive: true });
+  const ppm = path.join(folder, 'source.ppm');
+  const { width, height, rgb } = photoLike(300, 200);
+  fs.writeFileSync(ppm, Buffer.concat([Buffer.from(`P6\n${width} ${height}\n255\n`), rgb]));
+  const { context, page, problems } = await openPage();
+  for (const options of [['-quality', '85'], ['-quality', '92', '-sample', '1x1', '-progressive']]) {
+    const jpeg = execFileSync('cjpeg', [...options, ppm]);
+    assert.equal(await choosePicture(page, 'photo.jpg', 'image/jpeg', jpeg), 'done');
+    await assertSameAsProgram(page, path.join(folder, options.join('')), { 'photo.jpg': jpeg },
+                              `JPEG ${options.join(' ')}`);
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('the build without wasm SIMD gives the same bytes', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  await page.goto(`${siteUrl}?simd=0`);
+  const tga = encodeTga(photoLike(256, 192));
+  assert.equal(await choosePicture(page, 'plain.tga', 'application/octet-stream', tga), 'done');
+  await setControl(page, 'dither', 60);
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#status'), /no wasm SIMD/);
+  await assertSameAsProgram(page, path.join(artefacts, 'g-no-simd'), { 'plain.tga': tga }, 'without SIMD');
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('moving a slider quickly ends with the result for its last position', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const png = encodePng(photoLike(256, 192));
+  assert.equal(await choosePicture(page, 'slide.png', 'image/png', png), 'done');
+  await page.focus('[name=brightness]');
+  for (let i = 0; i < 25; ++i) {
+    await page.keyboard.press('ArrowRight');  // each a change, none waited for
+  }
+  for (let i = 0; i < 3; ++i) {
+    await page.keyboard.press('ArrowLeft');
+  }
+  assert.equal(await finished(page), 'done');
+  assert.equal(await page.inputValue('[name=brightness]'), '22');
+  assert.match(await page.textContent('#command'), /--brightness=22 /);
+  await assertSameAsProgram(page, path.join(artefacts, 'h-slider'), { 'slide.png': png }, 'after the slide');
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('every control works from the keyboard', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  assert.equal(await choosePicture(page, 'keys.png', 'image/png', encodePng(photoLike(200, 150))), 'done');
+  // Tab reaches every control, in the page's order.
+  const order = [];
+  await page.focus('#picture');
+  for (let i = 0; i < 60; ++i) {
+    order.push(await page.evaluate(() => {
+      const e = document.activeElement;
+      return e.name || e.id || e.tagName;
+    }));
+    await page.keyboard.press('Tab');
+  }
+  for (const name of ['picture', 'palette', 'palette-file', 'dither', 'brightness', 'contrast', 'saturation',
+                      'gamma', 'reset', 'fit', 'aspect', 'background', 'format', 'zoom', 'tv-view', 'grid', 'compare',
+                      'copy-command']) {
+    assert.ok(order.includes(name), `Tab never reaches ${name}: ${order.join(' ')}`);
+  }
+  // Each kind of control, operated by keys, converts again or changes the view.
+  const pressOn = async (selector, ...keys) => {
+    await page.focus(selector);
+    for (const key of keys) {
+      await page.keyboard.press(key);
+    }
+  };
+  await pressOn('[name=palette]', 'ArrowDown');
+  assert.equal(await finished(page), 'done');
+  assert.equal(await page.inputValue('[name=palette]'), 'datasheet');
+  for (const name of ['dither', 'brightness', 'contrast', 'saturation', 'gamma']) {
+    await pressOn(`[name=${name}]`, 'ArrowLeft', 'ArrowLeft');
+    assert.equal(await finished(page), 'done', name);
+  }
+  assert.match(await page.textContent('#command'),
+               /--palette=datasheet --dither=98 --brightness=-2 --contrast=-2 --saturation=-2 --gamma=0.98 /);
+  await pressOn('#reset', 'Enter');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /^kovrel --palette=datasheet --dither=98 --fit=crop keys.png$/);
+  await pressOn('input[name=fit]:checked', 'ArrowDown');
+  assert.equal(await finished(page), 'done');
+  await pressOn('[name=aspect]', ' ');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /--fit=letterbox --aspect=tv keys.png$/);
+  await pressOn('input[name=format][value=sc2]', ' ');
+  assert.equal(await finished(page), 'done');
+  await pressOn('input[name=place][value=topleft]', 'ArrowDown');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /--format=chr,clr,tga,sc2 --place=centre keys.png$/);
+  assert.equal(await page.isDisabled('input[name=dedupe]'), true);  // sharing needs raw, C or assembler
+  await pressOn('input[name=format][value=raw]', ' ');
+  assert.equal(await finished(page), 'done');
+  await pressOn('input[name=dedupe]', ' ');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#command'), /--format=chr,clr,tga,sc2,raw --place=centre --dedupe keys.png$/);
+  assert.equal(await page.locator('a[download$=".nam"]').count(), 1);
+  await pressOn('#zoom', 'ArrowDown', 'ArrowDown');
+  assert.match(await page.textContent('#result-caption'), /shown at 2×/);
+  assert.equal(await page.$eval('#result-view', (c) => c.getBoundingClientRect().width), 512);
+  await pressOn('#tv-view', ' ');
+  assert.match(await page.textContent('#result-caption'), /television pixels/);
+  assert.ok(Math.abs(await page.$eval('#result-view', (c) => c.getBoundingClientRect().width) - 512 * 8 / 7) < 0.5);
+  await pressOn('#grid', ' ');
+  assert.equal(await page.isVisible('#grid-overlay'), true);
+  await page.screenshot({ path: path.join(artefacts, 'i-keyboard-grid-tv.png'), fullPage: true });
+  await pressOn('#compare', 'Enter');
+  assert.equal(await page.isVisible('#source-view'), true);
+  assert.equal(await page.isVisible('#result-view'), false);
+  assert.match(await page.textContent('#result-caption'), /^Before/);
+  await page.screenshot({ path: path.join(artefacts, 'i-keyboard-before.png'), fullPage: true });
+  await pressOn('#compare', ' ');
+  assert.equal(await page.isVisible('#result-view'), true);
+  // The background colour's own picker is the browser's; the control takes focus and a value.
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('at 390 px wide the page fits without sideways scrolling', kTimeout, async () => {
+  const { context, page, problems } = await openPage({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 2 });
+  assert.equal(await choosePicture(page, 'phone.png', 'image/png', encodePng(photoLike(256, 192))), 'done');
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth),
+            'the page scrolls sideways');
+  // 256 pixels at 1x is the largest whole zoom that fits.
+  assert.match(await page.textContent('#result-caption'), /shown at 1×/);
+  await page.screenshot({ path: path.join(artefacts, 'j-390px.png'), fullPage: true });
+  await page.check('input[name=fit][value=original]');
+  assert.equal(await choosePicture(page, 'big.png', 'image/png', encodePng(photoLike(512, 512))), 'done');
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth),
+            'a 512-pixel result makes the page scroll sideways');
+  await page.screenshot({ path: path.join(artefacts, 'j-390px-512.png'), fullPage: true });
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('the small things: drops, counts, animations, SVG, big pictures, 8.3 names', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  // One tile: 8 x 8 at its original size.
+  await page.check('input[name=fit][value=original]');
+  assert.equal(await choosePicture(page, 'tiny.png', 'image/png',
+                                   encodePng(makePixels(8, 8, (x, y) => [x * 30, 90, y * 30]))), 'done');
+  assert.match(await page.textContent('#result-caption'), /1 tile across, 1 tile down, 8 tile lines/);
+  assert.match(await page.textContent('#table-note'), /1 tile to a row/);
+
+  // Dropping text keeps the result.
+  await page.evaluate(() => {
+    const transfer = new DataTransfer();
+    transfer.setData('text/plain', 'some words');
+    document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  });
+  assert.equal(await page.evaluate(() => document.body.dataset.state), 'done');
+  assert.equal(await page.isVisible('#result-view'), true);
+  assert.equal(await page.locator('a[download]').count(), 3);
+  assert.match(await page.textContent('#notice'), /not a file/);
+
+  // An animated GIF: the first frame, and a note saying so.
+  await page.check('input[name=fit][value=crop]');
+  assert.equal(await choosePicture(page, 'blink.gif', 'image/gif', animatedGif()), 'done');
+  assert.match(await page.textContent('#notice'), /animated: only its first frame/);
+  const firstPixel = await page.$eval('#source-view', (c) => Array.from(c.getContext('2d').getImageData(0, 0, 1, 1).data));
+  assert.deepEqual(firstPixel, [255, 0, 0, 255]);
+
+  // An SVG is named in the message.
+  const svg = Buffer.from('<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10"><rect width="10" height="10"/></svg>');
+  assert.equal(await choosePicture(page, 'logo.svg', 'image/svg+xml', svg), 'error');
+  assert.match(await page.textContent('#error'), /“logo\.svg” could not be read as a picture: it is an SVG drawing/);
+
+  // Over 4096 on a side: scaled down by the browser, and said.
+  assert.equal(await choosePicture(page, 'banner.png', 'image/png', encodePng(photoLike(5000, 40))), 'done');
+  assert.match(await page.textContent('#notice'), /5000 × 40: the browser scaled it down to 4096 × 33/);
+
+  // A name that does not fit 8.3: the program's names, and the MSX's on request.
+  assert.equal(await choosePicture(page, 'holiday photo.png', 'image/png', encodePng(photoLike(256, 192))), 'done');
+  await page.check('input[name=format][value=png]');
+  assert.equal(await finished(page), 'done');
+  assert.deepEqual(await downloadNames(page),
+                   ['holiday photo.CHR', 'holiday photo.CLR', 'holiday photo_tms.png', 'holiday photo_tms.tga']);
+  assert.match(await page.textContent('#name-note'), /will not load by that name on an MSX/);
+  assert.match(await page.textContent('#table-note'), /BLOAD "HOLIDAYP\.CHR",S: BLOAD "HOLIDAYP\.CLR",S/);
+  await page.check('#msx-names');
+  assert.deepEqual(await downloadNames(page), ['HOLIDAYP.CHR', 'HOLIDAYP.CLR', 'HOLIDAYP_T.PNG', 'HOLIDAYP_T.TGA']);
+  await page.screenshot({ path: path.join(artefacts, 'k-names.png'), fullPage: true });
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('opened as a file, the page says it must be served and how', kTimeout, async () => {
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`file://${path.join(site, 'index.html')}`);
+  assert.equal(await page.isVisible('#served'), true);
+  assert.match(await page.textContent('#served'),
+               /must be served.*python3 -m http\.server -d build\/web -b 127\.0\.0\.1 8000/);
+  await page.screenshot({ path: path.join(artefacts, 'l-file-url.png'), fullPage: true });
   await context.close();
 });

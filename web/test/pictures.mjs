@@ -18,6 +18,12 @@ function crc32(bytes) {
   return (c ^ 0xffffffff) >>> 0;
 }
 
+function uint32s(values) {
+  const out = Buffer.alloc(4 * values.length);
+  values.forEach((v, i) => out.writeUInt32BE(v, 4 * i));
+  return out;
+}
+
 function chunk(type, data) {
   const out = Buffer.alloc(12 + data.length);
   out.writeUInt32BE(data.length, 0);
@@ -39,9 +45,10 @@ export function makePixels(width, height, colourAt) {
   return { width, height, rgb };
 }
 
-// An 8-bit RGB PNG without colour-space chunks, so the browser shows its
-// bytes unchanged.
-export function encodePng({ width, height, rgb }) {
+// An 8-bit RGB PNG. Without options it has no colour-space chunks; with
+// { gamma: true } it has the gAMA (1/2.2) and cHRM chunks ImageMagick writes
+// by default, which a colour-managing reader would act on.
+export function encodePng({ width, height, rgb }, { gamma = false } = {}) {
   const header = Buffer.alloc(13);
   header.writeUInt32BE(width, 0);
   header.writeUInt32BE(height, 4);
@@ -55,6 +62,8 @@ export function encodePng({ width, height, rgb }) {
   return Buffer.concat([
     Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
     chunk('IHDR', header),
+    ...(gamma ? [chunk('gAMA', uint32s([45455])),
+                 chunk('cHRM', uint32s([31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000]))] : []),
     chunk('IDAT', zlib.deflateSync(raw)),
     chunk('IEND', Buffer.alloc(0)),
   ]);
@@ -102,4 +111,18 @@ export function photoLike(width, height) {
       ((x * 3) ^ (y * 5)) & 0xff,
     ];
   });
+}
+
+// A 1 x 1 GIF of two frames, red then blue: an animation.
+export function animatedGif() {
+  const frame = (colour) => [
+    0x21, 0xf9, 0x04, 0x00, 0x0a, 0x00, 0x00, 0x00,              // graphic control: 0.1 s
+    0x2c, 0, 0, 0, 0, 1, 0, 1, 0, 0x00,                            // image 1 x 1
+    0x02, 0x02, colour === 0 ? 0x44 : 0x4c, 0x01, 0x00,            // LZW: clear, index, end
+  ];
+  return Buffer.from([
+    ...Buffer.from('GIF89a', 'latin1'), 1, 0, 1, 0, 0x80, 0, 0,  // 1 x 1, 2-colour table
+    255, 0, 0, 0, 0, 255,                                          // red, blue
+    ...frame(0), ...frame(1), 0x3b,
+  ]);
 }
