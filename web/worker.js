@@ -19,6 +19,8 @@
 //   describes the picture as read (scaled: the browser shrank it first).
 'use strict';
 
+importScripts('png_decode.js');
+
 // The module is a WASI reactor that never touches a file: its few WASI
 // imports (left in by the C library) only need to exist. Each answers
 // ENOSYS, "function not supported".
@@ -218,6 +220,26 @@ async function loadPicture(wasm, file) {
     const width = bytes[12] | (bytes[13] << 8);
     const height = bytes[14] | (bytes[15] << 8);
     return { kind: 'tga', width, height, animated: false, scaled: null };
+  }
+  if (bytes[0] === 0x89 && String.fromCharCode(...bytes.subarray(1, 4)) === 'PNG') {
+    // Decoded here, as the program's reader decodes it (png_decode.js); one
+    // too large for that goes to the browser, which scales it down.
+    try {
+      const png = await decodePng(bytes, kLargestDecodedSide);
+      const at = wasm.kovrel_picture_rgba(png.width, png.height);
+      if (at === 0) {
+        throw new PictureError(`at ${png.width} × ${png.height} it is larger than Kovrel reads.`);
+      }
+      new Uint8Array(wasm.memory.buffer, at, png.rgba.length).set(png.rgba);
+      return { kind: 'decoded', width: png.width, height: png.height, animated: png.animated, scaled: null };
+    } catch (error) {
+      if (error instanceof PngDamaged) {
+        throw new PictureError('the PNG file is damaged or cut short.');
+      }
+      if (!(error instanceof PngTooLarge)) {
+        throw error;
+      }
+    }
   }
   let bitmap;
   try {

@@ -5,6 +5,8 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import vm from 'node:vm';
+import zlib from 'node:zlib';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -310,7 +312,7 @@ test('files the browser cannot decode give a clear error and no downloads', kTim
   }, Array.from(truncated));
   assert.equal(await finished(page), 'error');
   assert.match(await page.textContent('#error'),
-               /“broken\.png” could not be read as a picture: this browser cannot decode it/);
+               /“broken\.png” could not be read as a picture: the PNG file is damaged or cut short/);
   assert.equal(await page.isVisible('#error'), true);
   assert.equal(await page.locator('a[download]').count(), 0);
   assert.equal(await page.isVisible('#views'), false);
@@ -395,7 +397,12 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
   const { context, page, problems } = await openPage();
   const png = encodePng(photoLike(320, 200), { gamma: true });
   const tga = encodeTga(photoLike(300, 180));
+  const translucent = encodePng(photoLike(256, 192), { alpha: (x, y) => (x * 7 + y * 3) % 256 });
+  const deep = encodePng(photoLike(256, 192), { deep: true, gamma: true });
   const cases = [
+    { file: 'deep.png', bytes: deep, settings: {} },
+    { file: 'translucent.png', bytes: translucent, settings: {} },
+    { file: 'translucent.png', bytes: translucent, settings: { background: '#2040c0', dither: 50 } },
     { file: 'gamma.png', bytes: png, settings: {} },
     { file: 'gamma.png', bytes: png,
       settings: { palette: 'datasheet', dither: 50, brightness: 30, 'fit-letterbox': true } },
@@ -472,6 +479,134 @@ test('a JPEG gives libjpeg-turbo\'s pixels: the program\'s bytes', kTimeout, asy
   }
   assert.deepEqual(problems, []);
   await context.close();
+});
+
+// What a PNG's IHDR says: [bit depth, colour type, interlace], and whether it has a tRNS chunk.
+function pngKind(bytes) {
+  return { depth: bytes[24], colourType: bytes[25], interlaced: bytes[28], trns: bytes.includes(Buffer.from('tRNS')) };
+}
+
+test('PNGs of other kinds, written by netpbm, give libpng\'s pixels: the program\'s bytes', kTimeout, async () => {
+  const folder = path.join(artefacts, 'g-png-kinds');
+  fs.mkdirSync(folder, { recursive: true });
+  const netpbm = (program, args, input) => execFileSync(program, args, { input });
+  // Six flat colours, red and blue apart: few enough for a palette.
+  const blocks = makePixels(250, 190, (x, y) =>
+    [[230, 40, 30], [30, 60, 220], [250, 220, 40], [20, 20, 20], [200, 90, 180], [90, 220, 240]][
+      (Math.floor(x / 40) + Math.floor(y / 30) * 2) % 6]);
+  const ppm = (pixels) => Buffer.concat([Buffer.from(`P6\n${pixels.width} ${pixels.height}\n255\n`), pixels.rgb]);
+  const grey2 = Buffer.alloc(256 * 192);
+  grey2.forEach((_, i) => { grey2[i] = ((i % 256) >> 4 ^ Math.floor(i / 256) >> 3) & 3; });
+  const greyAlpha = Buffer.alloc(256 * 192 * 4);
+  for (let i = 0; i < 256 * 192; ++i) {
+    const x = i % 256;
+    const y = Math.floor(i / 256);
+    greyAlpha.writeUInt16BE(Math.min(65535, x * 257 + ((x * 31 + y) % 256)), 4 * i);
+    greyAlpha.writeUInt16BE(Math.min(65535, ((x + y * 3) % 256) * 257 + (y % 200)), 4 * i + 2);
+  }
+  const pam = Buffer.concat([
+    Buffer.from('P7\nWIDTH 256\nHEIGHT 192\nDEPTH 2\nMAXVAL 65535\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n'), greyAlpha]);
+  const cases = [
+    { file: 'palette.png', kind: { depth: 8, colourType: 3, interlaced: 0, trns: true },
+      bytes: netpbm('pnmtopng', ['-transparent', '=rgb:1e/3c/dc'], ppm(blocks)), settings: { background: '#e0a020' } },
+    { file: 'grey2.png', kind: { depth: 2, colourType: 0, interlaced: 0, trns: false },
+      bytes: netpbm('pnmtopng', [], Buffer.concat([Buffer.from('P5\n256 192\n3\n'), grey2])), settings: {} },
+    { file: 'greyalpha.png', kind: { depth: 16, colourType: 4, interlaced: 0, trns: false },
+      bytes: netpbm('pamtopng', [], pam), settings: { background: '#2040c0' } },
+    { file: 'interlaced.png', kind: { depth: 8, colourType: 2, interlaced: 1, trns: false },
+      bytes: netpbm('pnmtopng', ['-interlace'], ppm(photoLike(253, 189))), settings: {} },
+    { file: 'interlaced-palette.png', kind: { depth: 8, colourType: 3, interlaced: 1, trns: true },
+      bytes: netpbm('pnmtopng', ['-interlace', '-transparent', '=rgb:e6/28/1e'], ppm(blocks)),
+      settings: { background: '#40c020' } },
+  ];
+  const { context, page, problems } = await openPage();
+  for (const { file, kind, bytes, settings } of cases) {
+    const written = pngKind(bytes);
+    // pnmtopng may pick a smaller depth for a palette; the kind tested is what counts.
+    assert.deepEqual({ ...written, depth: kind.colourType === 3 ? 8 : written.depth }, kind, `${file} as written`);
+    fs.writeFileSync(path.join(folder, file), bytes);
+    assert.equal(await choosePicture(page, file, 'image/png', bytes), 'done', file);
+    await setControl(page, 'background', settings.background ?? '#000000');
+    assert.equal(await finished(page), 'done', file);
+    await assertSameAsProgram(page, path.join(folder, file.replace('.png', '')), { [file]: bytes }, file);
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+// The page's PNG decoder, loaded as the worker loads it.
+function pageDecoder() {
+  const source = fs.readFileSync(path.join(repo, 'web', 'png_decode.js'), 'utf8');
+  return vm.runInThisContext(`${source}\n;({ decodePng, PngDamaged })`, { filename: 'png_decode.js' });
+}
+
+// A copy of a PNG's bytes with the chunk of the given type (the first one)
+// changed by edit(data) and its checksum made right again, unless keepCrc.
+function editChunk(png, type, edit, { fixCrc = true } = {}) {
+  const out = Buffer.from(png);
+  for (let at = 8; at < out.length;) {
+    const length = out.readUInt32BE(at);
+    if (out.toString('latin1', at + 4, at + 8) === type) {
+      edit(out.subarray(at + 8, at + 8 + length));
+      if (fixCrc) {
+        out.writeUInt32BE(zlib.crc32 ? zlib.crc32(out.subarray(at + 4, at + 8 + length)) : crcOf(out.subarray(at + 4, at + 8 + length)), at + 8 + length);
+      }
+      return out;
+    }
+    at += 12 + length;
+  }
+  throw new Error(`no ${type} chunk`);
+}
+
+function crcOf(bytes) {
+  let c = 0xffffffff;
+  for (const b of bytes) {
+    c ^= b;
+    for (let k = 0; k < 8; ++k) {
+      c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    }
+  }
+  return (c ^ 0xffffffff) >>> 0;
+}
+
+test('damaged PNGs are refused with the reason, as libpng refuses them', kTimeout, async () => {
+  const { decodePng, PngDamaged } = pageDecoder();
+  const good = encodePng(photoLike(40, 30));
+  const decoded = await decodePng(good, 4096);
+  // The picture itself, red first: the decoder's pixels are the encoder's.
+  const expected = photoLike(40, 30).rgb;
+  assert.deepEqual([decoded.width, decoded.height], [40, 30]);
+  assert.equal(decoded.rgba.filter((_, i) => i % 4 === 3 && decoded.rgba[i] !== 255).length, 0);
+  assert.deepEqual(Buffer.from(decoded.rgba.filter((_, i) => i % 4 !== 3)), expected);
+  const idatAt = good.indexOf(Buffer.from('IDAT'));
+  const withoutIend = good.subarray(0, good.length - 12);
+  const damaged = {
+    'cut inside IDAT': good.subarray(0, idatAt + 20),
+    'cut after IDAT, no IEND': withoutIend,
+    'IDAT checksum wrong': editChunk(good, 'IDAT', (d) => { d[d.length - 1] ^= 1; }, { fixCrc: false }),
+    'IHDR bit depth 3': editChunk(good, 'IHDR', (d) => { d[8] = 3; }),
+    'IHDR width 0': editChunk(good, 'IHDR', (d) => { d.writeUInt32BE(0, 0); }),
+    'compressed data wrong': editChunk(good, 'IDAT', (d) => { d.fill(0xff, 2, 12); }),
+    'too little image data': editChunk(encodePng(photoLike(40, 31)), 'IHDR', (d) => { d.writeUInt32BE(32, 4); }),
+    'palette picture without PLTE': editChunk(good, 'IHDR', (d) => { d[9] = 3; }),
+    'unknown critical chunk': Buffer.concat([good.subarray(0, 33), Buffer.from([0, 0, 0, 0]),
+      Buffer.from('ABCD'), Buffer.alloc(4), good.subarray(33)]),
+  };
+  // A filter byte of 5: the first row's, in a stored (uncompressed) zlib stream.
+  const raw = Buffer.alloc(30 * (1 + 40 * 3));
+  raw[0] = 5;
+  const stored = zlib.deflateSync(raw, { level: 0 });
+  damaged['filter type 5'] = Buffer.concat([good.subarray(0, 33),
+    (() => { const c = Buffer.alloc(12 + stored.length); c.writeUInt32BE(stored.length, 0); c.write('IDAT', 4, 'latin1');
+             stored.copy(c, 8); c.writeUInt32BE(crcOf(c.subarray(4, 8 + stored.length)), 8 + stored.length); return c; })(),
+    good.subarray(good.length - 12)]);
+  for (const [what, bytes] of Object.entries(damaged)) {
+    await assert.rejects(decodePng(new Uint8Array(bytes), 4096), PngDamaged, what);
+  }
+  // A wrong checksum on an ancillary chunk only drops that chunk, as libpng does.
+  const gamma = encodePng(photoLike(40, 30), { gamma: true });
+  const badGamma = editChunk(gamma, 'gAMA', (d) => { d[0] ^= 1; }, { fixCrc: false });
+  assert.deepEqual((await decodePng(new Uint8Array(badGamma), 4096)).rgba, decoded.rgba);
 });
 
 test('the build without wasm SIMD gives the same bytes', kTimeout, async () => {

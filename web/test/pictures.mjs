@@ -45,19 +45,38 @@ export function makePixels(width, height, colourAt) {
   return { width, height, rgb };
 }
 
-// An 8-bit RGB PNG. Without options it has no colour-space chunks; with
-// { gamma: true } it has the gAMA (1/2.2) and cHRM chunks ImageMagick writes
-// by default, which a colour-managing reader would act on.
-export function encodePng({ width, height, rgb }, { gamma = false } = {}) {
+// An RGB PNG, 8 bits a channel. Without options it has no colour-space
+// chunks; with { gamma: true } it has the gAMA (1/2.2) and cHRM chunks
+// ImageMagick writes by default, which a colour-managing reader would act
+// on. { alpha: (x, y) => a } makes it RGBA, { deep: true } 16 bits a
+// channel, each 8-bit value v written as v * 257 + (x + y) % 200 so that the
+// low byte matters.
+export function encodePng({ width, height, rgb }, { gamma = false, alpha = null, deep = false } = {}) {
+  const channels = alpha ? 4 : 3;
+  const bytes = deep ? 2 : 1;
   const header = Buffer.alloc(13);
   header.writeUInt32BE(width, 0);
   header.writeUInt32BE(height, 4);
-  header[8] = 8;  // bits per channel
-  header[9] = 2;  // truecolour
-  const raw = Buffer.alloc(height * (1 + width * 3));
+  header[8] = deep ? 16 : 8;  // bits per channel
+  header[9] = alpha ? 6 : 2;  // truecolour, with alpha or without
+  const stride = 1 + width * channels * bytes;
+  const raw = Buffer.alloc(height * stride);
   for (let y = 0; y < height; ++y) {
-    raw[y * (1 + width * 3)] = 0;  // filter: none
-    rgb.copy(raw, y * (1 + width * 3) + 1, y * width * 3, (y + 1) * width * 3);
+    raw[y * stride] = 0;  // filter: none
+    for (let x = 0; x < width; ++x) {
+      const values = [...rgb.subarray((y * width + x) * 3, (y * width + x) * 3 + 3)];
+      if (alpha) {
+        values.push(alpha(x, y));
+      }
+      values.forEach((v, c) => {
+        const at = y * stride + 1 + (x * channels + c) * bytes;
+        if (deep) {
+          raw.writeUInt16BE(Math.min(65535, v * 257 + ((x + y) % 200)), at);
+        } else {
+          raw[at] = v;
+        }
+      });
+    }
   }
   return Buffer.concat([
     Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
