@@ -60,7 +60,6 @@ kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::Co
     run.bytes.push_back(std::move(bytes));
     run.files.push_back({name, run.bytes.back().data(), run.bytes.back().size()});
   };
-  const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
   run.bytes.reserve(10);  // every format's files: no reallocation moves the bytes
   if ((formats & d::kFormatChr) != 0) {
     run.files.push_back({kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize});
@@ -77,22 +76,14 @@ kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::Co
     if (laid != kovrel::Status::kOk) {
       return {laid, path};
     }
-    if ((formats & d::kFormatSc2) != 0) {
-      add(kovrel::tableFilePath(path, "SC2"), kovrel::sc2File(plain));
-    }
-    run.shared = line.dedupe ? kovrel::dedupeTiles(plain) : std::move(plain);
-    if ((formats & d::kFormatRaw) != 0) {
-      add(kovrel::tableFilePath(path, "pat"), run.shared.pattern);
-      add(kovrel::tableFilePath(path, "col"), run.shared.colour);
-      add(kovrel::tableFilePath(path, "nam"), run.shared.name);
-    }
-    if ((formats & d::kFormatC) != 0) {
-      const std::string header = kovrel::tableFilePath(path, "h");
-      add(header, text(kovrel::cHeaderText(run.shared, kovrel::sourceIdentifier(header))));
-    }
-    if ((formats & d::kFormatAsm) != 0) {
-      const std::string source = kovrel::tableFilePath(path, "asm");
-      add(source, text(kovrel::asmSourceText(run.shared, kovrel::sourceIdentifier(source))));
+    run.shared = line.dedupe ? kovrel::dedupeTiles(plain) : plain;
+    kovrel::ScreenFileChoice choice;
+    choice.sc2 = (formats & d::kFormatSc2) != 0;
+    choice.raw = (formats & d::kFormatRaw) != 0;
+    choice.c = (formats & d::kFormatC) != 0;
+    choice.assembler = (formats & d::kFormatAsm) != 0;
+    for (kovrel::NamedBytes& file : kovrel::screenFiles(path, plain, run.shared, choice)) {
+      add(file.path, std::move(file.bytes));
     }
   }
   if ((formats & d::kFormatPng) != 0) {

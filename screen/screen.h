@@ -93,6 +93,27 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
 // `ident_..._size: equ N` lines; accepted by sjasmplus, pasmo and z80asm.
 std::string asmSourceText(const ScreenTables& tables, const std::string& identifier);
 
+// Which whole-screen files a run writes.
+struct ScreenFileChoice {
+  bool sc2 = false;
+  bool raw = false;
+  bool c = false;
+  bool assembler = false;
+};
+
+// One file's path and bytes.
+struct NamedBytes {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+};
+
+// The chosen whole-screen files, named from inputPath by the tables' rule
+// (tableFilePath) and in the order they are written: NAME.SC2 from the
+// plainly laid out tables, then NAME.pat, NAME.col, NAME.nam, NAME.h and
+// NAME.asm from shared (plain, or dedupeTiles' tables).
+std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
+                                    const ScreenTables& shared, const ScreenFileChoice& choice);
+
 // An identifier for the source formats from an output path: its file name up
 // to the last '.', with every character other than a letter, digit or '_'
 // made '_', and "picture_" put in front of a leading digit or an empty name.

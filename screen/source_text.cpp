@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "screen/screen.h"
+#include "tiles/tiles.h"
 
 namespace kovrel {
 namespace {
@@ -153,6 +154,29 @@ bool isMsxFileName(const std::string& path, std::string& suggestion) {
   const std::string keptExtension = msxPart(extension, kMsxExtensionLength);
   suggestion = keptBase + (keptExtension.empty() ? "" : "." + keptExtension);
   return false;
+}
+
+std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
+                                    const ScreenTables& shared, const ScreenFileChoice& choice) {
+  const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
+  std::vector<NamedBytes> files;
+  if (choice.sc2) {
+    files.push_back({tableFilePath(inputPath, "SC2"), sc2File(plain)});
+  }
+  if (choice.raw) {
+    files.push_back({tableFilePath(inputPath, "pat"), shared.pattern});
+    files.push_back({tableFilePath(inputPath, "col"), shared.colour});
+    files.push_back({tableFilePath(inputPath, "nam"), shared.name});
+  }
+  if (choice.c) {
+    const std::string header = tableFilePath(inputPath, "h");
+    files.push_back({header, text(cHeaderText(shared, sourceIdentifier(header)))});
+  }
+  if (choice.assembler) {
+    const std::string source = tableFilePath(inputPath, "asm");
+    files.push_back({source, text(asmSourceText(shared, sourceIdentifier(source)))});
+  }
+  return files;
 }
 
 }  // namespace kovrel

@@ -285,13 +285,8 @@ KOVREL_EXPORT("kovrel_preview_size") std::size_t kovrelPreviewSize() {
 namespace {
 
 // The whole-screen files of the last kovrel_screen_files call.
-struct ScreenFile {
-  std::string name;
-  std::vector<std::uint8_t> bytes;
-};
-
-std::vector<ScreenFile>& screenFiles() {
-  static std::vector<ScreenFile> files;
+std::vector<kovrel::NamedBytes>& lastScreenFiles() {
+  static std::vector<kovrel::NamedBytes> files;
   return files;
 }
 
@@ -311,7 +306,7 @@ constexpr int kWantAsm = 8;
 // holding the program's message and no files.
 KOVREL_EXPORT("kovrel_screen_files")
 int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std::size_t nameSize) {
-  std::vector<ScreenFile>& files = screenFiles();
+  std::vector<kovrel::NamedBytes>& files = lastScreenFiles();
   files.clear();
   Result& result = lastResult();
   if (result.conversion.pattern == nullptr) {
@@ -326,39 +321,27 @@ int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std
     result.message = kovrel::statusMessage({laid, path});
     return static_cast<int>(laid);
   }
-  const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
-  if ((formats & kWantSc2) != 0) {
-    files.push_back({kovrel::tableFilePath(path, "SC2"), kovrel::sc2File(plain)});
-  }
-  const kovrel::ScreenTables shared = dedupe != 0 ? kovrel::dedupeTiles(plain) : plain;
-  if ((formats & kWantRaw) != 0) {
-    files.push_back({kovrel::tableFilePath(path, "pat"), shared.pattern});
-    files.push_back({kovrel::tableFilePath(path, "col"), shared.colour});
-    files.push_back({kovrel::tableFilePath(path, "nam"), shared.name});
-  }
-  if ((formats & kWantC) != 0) {
-    const std::string header = kovrel::tableFilePath(path, "h");
-    files.push_back({header, text(kovrel::cHeaderText(shared, kovrel::sourceIdentifier(header)))});
-  }
-  if ((formats & kWantAsm) != 0) {
-    const std::string source = kovrel::tableFilePath(path, "asm");
-    files.push_back({source, text(kovrel::asmSourceText(shared, kovrel::sourceIdentifier(source)))});
-  }
+  kovrel::ScreenFileChoice choice;
+  choice.sc2 = (formats & kWantSc2) != 0;
+  choice.raw = (formats & kWantRaw) != 0;
+  choice.c = (formats & kWantC) != 0;
+  choice.assembler = (formats & kWantAsm) != 0;
+  files = kovrel::screenFiles(path, plain, dedupe != 0 ? kovrel::dedupeTiles(plain) : plain, choice);
   return 0;
 }
 
 // The files of the last kovrel_screen_files call: how many, and each one's
 // name (UTF-8, no terminator) and bytes.
-KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return screenFiles().size(); }
+KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return lastScreenFiles().size(); }
 KOVREL_EXPORT("kovrel_file_name_data") const char* kovrelFileNameData(std::size_t i) {
-  return screenFiles()[i].name.data();
+  return lastScreenFiles()[i].path.data();
 }
 KOVREL_EXPORT("kovrel_file_name_size") std::size_t kovrelFileNameSize(std::size_t i) {
-  return screenFiles()[i].name.size();
+  return lastScreenFiles()[i].path.size();
 }
 KOVREL_EXPORT("kovrel_file_data") const std::uint8_t* kovrelFileData(std::size_t i) {
-  return screenFiles()[i].bytes.data();
+  return lastScreenFiles()[i].bytes.data();
 }
 KOVREL_EXPORT("kovrel_file_size") std::size_t kovrelFileSize(std::size_t i) {
-  return screenFiles()[i].bytes.size();
+  return lastScreenFiles()[i].bytes.size();
 }
