@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/status.h"
+#include "base/status.h"
 
 namespace kovrel {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "core/conversion.h"
-#include "core/status.h"
 #include "image/working_image.h"
 
 namespace kovrel {

@@ -20,9 +20,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "colour/palette_file.h"
 #include "core/conversion.h"
-#include "core/status.h"
+#include "files/run_files.h"
 #include "image/fit.h"
 #include "image/pixels.h"
 #include "image/tga.h"
@@ -284,9 +285,9 @@ KOVREL_EXPORT("kovrel_preview_size") std::size_t kovrelPreviewSize() {
 
 namespace {
 
-// The whole-screen files of the last kovrel_screen_files call.
-std::vector<kovrel::NamedBytes>& lastScreenFiles() {
-  static std::vector<kovrel::NamedBytes> files;
+// The files of the last kovrel_screen_files call.
+kovrel::RunFiles& lastRunFiles() {
+  static kovrel::RunFiles files;
   return files;
 }
 
@@ -306,42 +307,41 @@ constexpr int kWantAsm = 8;
 // holding the program's message and no files.
 KOVREL_EXPORT("kovrel_screen_files")
 int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std::size_t nameSize) {
-  std::vector<kovrel::NamedBytes>& files = lastScreenFiles();
-  files.clear();
+  kovrel::RunFiles& files = lastRunFiles();
+  files = kovrel::RunFiles{};
   Result& result = lastResult();
   if (result.conversion.pattern == nullptr) {
     return static_cast<int>(kovrel::Status::kUnsupportedFormat);
   }
   const std::string path(name, nameSize);
-  kovrel::ScreenSettings screen;
-  screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
-  kovrel::ScreenTables plain;
-  const kovrel::Status laid = kovrel::layOutScreen(result.conversion, screen, plain);
-  if (laid != kovrel::Status::kOk) {
-    result.message = kovrel::statusMessage({laid, path});
-    return static_cast<int>(laid);
+  kovrel::OutputChoice choice;
+  choice.formats = ((formats & kWantSc2) != 0 ? kovrel::kFormatSc2 : 0u) |
+                   ((formats & kWantRaw) != 0 ? kovrel::kFormatRaw : 0u) |
+                   ((formats & kWantC) != 0 ? kovrel::kFormatC : 0u) |
+                   ((formats & kWantAsm) != 0 ? kovrel::kFormatAsm : 0u);
+  choice.screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
+  choice.dedupe = dedupe != 0;
+  const kovrel::Outcome made = kovrel::runFiles(path, result.conversion, choice, files);
+  if (made.status != kovrel::Status::kOk) {
+    files = kovrel::RunFiles{};
+    result.message = kovrel::statusMessage(made);
+    return static_cast<int>(made.status);
   }
-  kovrel::ScreenFileChoice choice;
-  choice.sc2 = (formats & kWantSc2) != 0;
-  choice.raw = (formats & kWantRaw) != 0;
-  choice.c = (formats & kWantC) != 0;
-  choice.assembler = (formats & kWantAsm) != 0;
-  files = kovrel::screenFiles(path, plain, dedupe != 0 ? kovrel::dedupeTiles(plain) : plain, choice);
   return 0;
 }
 
 // The files of the last kovrel_screen_files call: how many, and each one's
 // name (UTF-8, no terminator) and bytes.
-KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return lastScreenFiles().size(); }
+KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return lastRunFiles().files.size(); }
 KOVREL_EXPORT("kovrel_file_name_data") const char* kovrelFileNameData(std::size_t i) {
-  return lastScreenFiles()[i].path.data();
+  return lastRunFiles().files[i].path.data();
 }
 KOVREL_EXPORT("kovrel_file_name_size") std::size_t kovrelFileNameSize(std::size_t i) {
-  return lastScreenFiles()[i].path.size();
+  return lastRunFiles().files[i].path.size();
 }
 KOVREL_EXPORT("kovrel_file_data") const std::uint8_t* kovrelFileData(std::size_t i) {
-  return lastScreenFiles()[i].bytes.data();
+  return lastRunFiles().files[i].data;
 }
 KOVREL_EXPORT("kovrel_file_size") std::size_t kovrelFileSize(std::size_t i) {
-  return lastScreenFiles()[i].bytes.size();
+  return lastRunFiles().files[i].size;
 }

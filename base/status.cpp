@@ -1,4 +1,4 @@
-#include "core/status.h"
+#include "base/status.h"
 
 namespace kovrel {
 
