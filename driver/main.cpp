@@ -46,6 +46,11 @@ kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
   choice.formats = line.formats;
   choice.screen = line.screen;
   choice.dedupe = line.dedupe;
+  // An existing folder named without its closing '/' is still a folder.
+  choice.output = line.output;
+  if (!choice.output.empty() && choice.output.back() != '/' && kovrel::isFolder(choice.output)) {
+    choice.output += '/';
+  }
   return choice;
 }
 

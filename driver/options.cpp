@@ -186,7 +186,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place";
+                       name == "--format" || name == "--place" || name == "--output";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -199,6 +199,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
                     value + "\".");
       }
+    } else if (name == "--output") {
+      line.output = value;
     } else if (name == "--place") {
       if (value == "topleft") {
         line.screen.placement = Placement::kTopLeft;
@@ -307,6 +309,9 @@ std::string helpText() {
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
+         "                       for the usual names, else the base name of every\n"
+         "                       file (--output=out/title: out/title.CHR, ...)\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"
@@ -316,7 +321,7 @@ std::string helpText() {
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
   if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
-      line.screen.placement == Placement::kTopLeft) {
+      line.screen.placement == Placement::kTopLeft && line.output.empty()) {
     return {};
   }
   std::string text;
@@ -359,6 +364,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (line.dedupe) {
     add("dedupe");
+  }
+  if (!line.output.empty()) {
+    add("output " + line.output);
   }
   return "Settings: " + text + "\n";
 }

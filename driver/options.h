@@ -20,6 +20,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  std::string output;  // --output, as given; empty when not given
   bool help = false;
   bool version = false;
   bool hasPicture = false;

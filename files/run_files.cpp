@@ -1,5 +1,6 @@
 #include "files/run_files.h"
 
+#include <cctype>
 #include <utility>
 
 #include "image/tga.h"
@@ -9,6 +10,54 @@
 #endif
 
 namespace kovrel {
+namespace {
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+// Where a run's names start: a base path, and whether the tables' rule
+// (which replaces the path's last characters) applies to it.
+struct NameBase {
+  std::string path;
+  bool tableRule = false;
+};
+
+NameBase nameBase(const std::string& inputPath, const std::string& output) {
+  if (!output.empty() && output.back() != '/') {
+    return {output, false};
+  }
+  const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
+  const std::string path = output.empty() ? inputPath : output + inputPath.substr(nameStart);
+  const std::size_t fileStart = path.rfind('/') + 1;
+  const std::size_t dot = path.rfind('.');
+  if (dot != std::string::npos && dot >= fileStart) {
+    const std::string extension = lowerCase(path.substr(dot));
+    if (extension == ".png" || extension == ".jpg" || extension == ".jpeg") {
+      return {path.substr(0, dot), false};
+    }
+  }
+  return {path, true};
+}
+
+}  // namespace
+
+std::string runFilePath(const std::string& inputPath, const std::string& output, const std::string& extension) {
+  const NameBase base = nameBase(inputPath, output);
+  return base.tableRule ? tableFilePath(base.path, extension) : base.path + "." + extension;
+}
+
+std::string runPreviewPath(const std::string& inputPath, const std::string& output, const std::string& extension) {
+  const NameBase base = nameBase(inputPath, output);
+  if (!base.tableRule) {
+    return base.path + "_tms." + extension;
+  }
+  std::string path = previewPath(base.path);
+  return path.replace(path.size() - 3, 3, extension);
+}
 
 Outcome runFiles(const std::string& inputPath, const Conversion& conversion, const OutputChoice& choice,
                  RunFiles& run) {
@@ -18,15 +67,16 @@ Outcome runFiles(const std::string& inputPath, const Conversion& conversion, con
     run.files.push_back({path, run.owned.back().data(), run.owned.back().size()});
   };
   if ((formats & kFormatChr) != 0) {
-    run.files.push_back({tableFilePath(inputPath, "CHR"), conversion.pattern, conversion.tableSize});
+    run.files.push_back({runFilePath(inputPath, choice.output, "CHR"), conversion.pattern, conversion.tableSize});
   }
   if ((formats & kFormatClr) != 0) {
-    run.files.push_back({tableFilePath(inputPath, "CLR"), conversion.colour, conversion.tableSize});
+    run.files.push_back({runFilePath(inputPath, choice.output, "CLR"), conversion.colour, conversion.tableSize});
   }
   if ((formats & kFormatTga) != 0) {
-    run.files.push_back({previewPath(inputPath), conversion.preview, conversion.previewSize});
+    run.files.push_back({runPreviewPath(inputPath, choice.output, "tga"), conversion.preview, conversion.previewSize});
   }
   if ((formats & kScreenFormats) != 0) {
+    const auto pathOf = [&](const std::string& extension) { return runFilePath(inputPath, choice.output, extension); };
     ScreenTables plain;
     const Status laid = layOutScreen(conversion, choice.screen, plain);
     if (laid != Status::kOk) {
@@ -38,14 +88,13 @@ Outcome runFiles(const std::string& inputPath, const Conversion& conversion, con
     screen.raw = (formats & kFormatRaw) != 0;
     screen.c = (formats & kFormatC) != 0;
     screen.assembler = (formats & kFormatAsm) != 0;
-    for (NamedBytes& file : screenFiles(inputPath, plain, run.shared, screen)) {
+    for (NamedBytes& file : screenFiles(pathOf, plain, run.shared, screen)) {
       add(file.path, std::move(file.bytes));
     }
   }
 #if KOVREL_PICTURE_CODECS
   if ((formats & kFormatPng) != 0) {
-    std::string png = previewPath(inputPath);
-    png.replace(png.size() - 3, 3, "png");
+    const std::string png = runPreviewPath(inputPath, choice.output, "png");
     std::vector<std::uint8_t> bytes;
     if (encodePreviewPng(conversion.preview, conversion.image->width, conversion.image->height, bytes) !=
         Status::kOk) {

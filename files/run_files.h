@@ -37,7 +37,23 @@ struct OutputChoice {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place, and the colour around a smaller picture
   bool dedupe = false;    // the raw, C and assembler files share alike tiles
+  // --output: empty for names beside the input; ending in '/' a folder for
+  // them; otherwise the base name of every file.
+  std::string output;
 };
+
+// The path of a run's file of the given extension ("CHR", "h", ...), or of
+// its preview for preview: "tga" or "png".
+//   Without output: a PNG or JPEG input (its name ends in .png, .jpg or
+//   .jpeg, in any case) gives its path less that extension, then "." and the
+//   extension (photo.jpeg gives photo.CHR, photo_tms.tga); any other input,
+//   a TGA, is named by the tables' rule (tableFilePath, previewPath) as it
+//   always was.
+//   With output a folder: the same names, in that folder.
+//   With output a base name: output, "." and the extension (output_tms.tga
+//   for the preview).
+std::string runFilePath(const std::string& inputPath, const std::string& output, const std::string& extension);
+std::string runPreviewPath(const std::string& inputPath, const std::string& output, const std::string& extension);
 
 // A run's files in the order they are written. A file's bytes lie in the
 // conversion (CHR, CLR, preview TGA) or in owned, whose vectors' buffers
@@ -48,9 +64,9 @@ struct RunFiles {
   ScreenTables shared;  // the raw, C and assembler files' tables (after --dedupe)
 };
 
-// Fills run (which starts empty) with the files choice asks for, named from
-// inputPath: NAME.CHR, NAME.CLR (tableFilePath), NAME_tms.tga (previewPath),
-// then the whole-screen files (screenFiles), then NAME_tms.png. Returns kOk,
+// Fills run (which starts empty) with the files choice asks for, named by
+// runFilePath and runPreviewPath: NAME.CHR, NAME.CLR, NAME_tms.tga, then the
+// whole-screen files (screenFiles), then NAME_tms.png. Returns kOk,
 // kLargerThanScreen (the outcome's path is inputPath) for a whole-screen
 // format and a picture above 256 x 192, or kCannotCreate with the PNG's path
 // when it cannot be encoded. Builds without the picture codecs (the web

@@ -48,4 +48,7 @@ Outcome writeOutputFiles(const std::vector<OutputFile>& files);
 // through links or different spellings.
 bool isSameFile(const std::string& a, const std::string& b);
 
+// True when path names an existing folder (through links too).
+bool isFolder(const std::string& path);
+
 }  // namespace kovrel

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,12 +108,13 @@ struct NamedBytes {
   std::vector<std::uint8_t> bytes;
 };
 
-// The chosen whole-screen files, named from inputPath by the tables' rule
-// (tableFilePath) and in the order they are written: NAME.SC2 from the
-// plainly laid out tables, then NAME.pat, NAME.col, NAME.nam, NAME.h and
-// NAME.asm from shared (plain, or dedupeTiles' tables).
-std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice);
+// The chosen whole-screen files, in the order they are written, each named
+// pathOf(extension): "SC2" from the plainly laid out tables, then "pat",
+// "col", "nam", "h" and "asm" from shared (plain, or dedupeTiles' tables).
+// The C and assembler symbols are sourceIdentifier's of their files' paths.
+std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                    const ScreenTables& plain, const ScreenTables& shared,
+                                    const ScreenFileChoice& choice);
 
 // An identifier for the source formats from an output path: its file name up
 // to the last '.', with every character other than a letter, digit or '_'

@@ -156,24 +156,25 @@ bool isMsxFileName(const std::string& path, std::string& suggestion) {
   return false;
 }
 
-std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice) {
+std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                    const ScreenTables& plain, const ScreenTables& shared,
+                                    const ScreenFileChoice& choice) {
   const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
   std::vector<NamedBytes> files;
   if (choice.sc2) {
-    files.push_back({tableFilePath(inputPath, "SC2"), sc2File(plain)});
+    files.push_back({pathOf("SC2"), sc2File(plain)});
   }
   if (choice.raw) {
-    files.push_back({tableFilePath(inputPath, "pat"), shared.pattern});
-    files.push_back({tableFilePath(inputPath, "col"), shared.colour});
-    files.push_back({tableFilePath(inputPath, "nam"), shared.name});
+    files.push_back({pathOf("pat"), shared.pattern});
+    files.push_back({pathOf("col"), shared.colour});
+    files.push_back({pathOf("nam"), shared.name});
   }
   if (choice.c) {
-    const std::string header = tableFilePath(inputPath, "h");
+    const std::string header = pathOf("h");
     files.push_back({header, text(cHeaderText(shared, sourceIdentifier(header)))});
   }
   if (choice.assembler) {
-    const std::string source = tableFilePath(inputPath, "asm");
+    const std::string source = pathOf("asm");
     files.push_back({source, text(asmSourceText(shared, sourceIdentifier(source)))});
   }
   return files;
