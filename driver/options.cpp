@@ -96,7 +96,8 @@ struct FormatName {
 // In the order the files are written and named in messages.
 constexpr FormatName kFormatNames[] = {
     {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
-    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"png", kFormatPng},
+    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"ti", kFormatTi},
+    {"a99", kFormatA99}, {"png", kFormatPng},
 };
 
 // The comma-separated format names in list as bits; false for an empty or
@@ -196,7 +197,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     Adjustments& adjust = line.settings.adjustments;
     if (name == "--format") {
       if (!parseFormats(value, line.formats)) {
-        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, ti, a99 and png, not \"" +
                     value + "\".");
       }
     } else if (name == "--output") {
@@ -264,10 +265,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     }
   }
   if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
-    return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
+    return fail("--dedupe applies to the raw, c, asm and a99 formats: name one with --format.");
   }
   if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
-    return fail("--place applies to the sc2, raw, c and asm formats: name one with --format.");
+    return fail("--place applies to the sc2, raw, c, asm, ti and a99 formats: name one with --format.");
   }
   return line;
 }
@@ -305,6 +306,8 @@ std::string helpText() {
          "                       sc2: PICTURE.SC2, the whole screen in one BSAVE file\n"
          "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
          "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
+         "                       ti: PICTURE_P, PICTURE_C, TI Artist's tables (TIFILES)\n"
+         "                       a99: PICTURE.a99, the tables as TMS9900 assembler\n"
          "  --place=WHERE        topleft or centre: where a picture smaller than\n"
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"

@@ -59,6 +59,15 @@ std::string runPreviewPath(const std::string& inputPath, const std::string& outp
   return path.replace(path.size() - 3, 3, extension);
 }
 
+std::string runTiPath(const std::string& inputPath, const std::string& output, const std::string& suffix) {
+  std::string stem = nameBase(inputPath, output).path;
+  const std::size_t dot = stem.rfind('.');
+  if (dot != std::string::npos && dot >= stem.rfind('/') + 1 && (output.empty() || output.back() == '/')) {
+    stem.erase(dot);
+  }
+  return stem + suffix;
+}
+
 Outcome runFiles(const std::string& inputPath, const Conversion& conversion, const OutputChoice& choice,
                  RunFiles& run) {
   const unsigned formats = choice.formats;
@@ -90,6 +99,17 @@ Outcome runFiles(const std::string& inputPath, const Conversion& conversion, con
     screen.assembler = (formats & kFormatAsm) != 0;
     for (NamedBytes& file : screenFiles(pathOf, plain, run.shared, screen)) {
       add(file.path, std::move(file.bytes));
+    }
+    if ((formats & kFormatTi) != 0) {
+      for (const auto& [suffix, table] : {std::make_pair("_P", &plain.pattern), std::make_pair("_C", &plain.colour)}) {
+        const std::string path = runTiPath(inputPath, choice.output, suffix);
+        add(path, tiFilesFile(*table, tiDiskName(path, suffix)));
+      }
+    }
+    if ((formats & kFormatA99) != 0) {
+      const std::string source = pathOf("a99");
+      const std::string text = tiAssemblerText(run.shared, tiLabelPrefix(source));
+      add(source, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
   }
 #if KOVREL_PICTURE_CODECS

@@ -25,12 +25,14 @@ enum Format : unsigned {
   kFormatC = 1u << 5,    // NAME.h
   kFormatAsm = 1u << 6,  // NAME.asm
   kFormatPng = 1u << 7,  // NAME_tms.png
+  kFormatTi = 1u << 8,   // NAME_P, NAME_C: TI Artist's tables with TIFILES headers
+  kFormatA99 = 1u << 9,  // NAME.a99: TMS9900 assembler
 };
 constexpr unsigned kDefaultFormats = kFormatChr | kFormatClr | kFormatTga;
 // The formats that hold a whole screen (and so refuse a larger picture).
-constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm;
+constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm | kFormatTi | kFormatA99;
 // The formats whose tables --dedupe shares.
-constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm;
+constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm | kFormatA99;
 
 // What a run writes.
 struct OutputChoice {
@@ -54,6 +56,9 @@ struct OutputChoice {
 //   for the preview).
 std::string runFilePath(const std::string& inputPath, const std::string& output, const std::string& extension);
 std::string runPreviewPath(const std::string& inputPath, const std::string& output, const std::string& extension);
+// The path of a TI file: as runFilePath's, less any extension, then suffix
+// ("_P" or "_C"): pic.tga gives pic_P, --output=out/title out/title_P.
+std::string runTiPath(const std::string& inputPath, const std::string& output, const std::string& suffix);
 
 // A run's files in the order they are written. A file's bytes lie in the
 // conversion (CHR, CLR, preview TGA) or in owned, whose vectors' buffers
@@ -65,8 +70,10 @@ struct RunFiles {
 };
 
 // Fills run (which starts empty) with the files choice asks for, named by
-// runFilePath and runPreviewPath: NAME.CHR, NAME.CLR, NAME_tms.tga, then the
-// whole-screen files (screenFiles), then NAME_tms.png. Returns kOk,
+// runFilePath, runPreviewPath and runTiPath: NAME.CHR, NAME.CLR,
+// NAME_tms.tga, then the whole-screen files (screenFiles), NAME_P and NAME_C
+// (tiFilesFile of the plainly laid out tables), NAME.a99 (tiAssemblerText of
+// the shared tables), then NAME_tms.png. Returns kOk,
 // kLargerThanScreen (the outcome's path is inputPath) for a whole-screen
 // format and a picture above 256 x 192, or kCannotCreate with the PNG's path
 // when it cannot be encoded. Builds without the picture codecs (the web

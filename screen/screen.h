@@ -94,6 +94,44 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
 // `ident_..._size: equ N` lines; accepted by sjasmplus, pasmo and z80asm.
 std::string asmSourceText(const ScreenTables& tables, const std::string& identifier);
 
+// --- TI-99/4A -------------------------------------------------------------
+
+// A PC copy of a TI disk file: the 128-byte TIFILES header, then body padded
+// with zeros to whole 256-byte sectors. The file is a PROGRAM image (a
+// memory image, as TI Artist saves its pictures):
+//   0x00      0x07, then "TIFILES"
+//   0x08-09   sectors of the body, big-endian
+//   0x0A      flags: 0x01, PROGRAM
+//   0x0B      records per sector: 0
+//   0x0C      bytes used in the last sector, 0 when it is full
+//   0x0D      record length: 0
+//   0x0E-0F   record count: 0
+//   0x10-19   tiName, upper case, padded with spaces
+// and zeros up to 0x7F. tiName holds at most 10 characters, none a space or
+// a '.' (tiDiskName's).
+constexpr std::size_t kTiFilesHeaderBytes = 128;
+constexpr std::size_t kTiSectorBytes = 256;
+std::vector<std::uint8_t> tiFilesFile(const std::vector<std::uint8_t>& body, const std::string& tiName);
+
+// The name on a TI disk for a file at path: its file name (after the last
+// '/') in upper case with only letters, digits, '_' and '-' kept, the part
+// before suffix cut so that the whole is at most 10 characters ("PIC" when
+// nothing is left): tiDiskName("out/my pic_P", "_P") is "MYPIC_P".
+std::string tiDiskName(const std::string& path, const std::string& suffix);
+
+// TMS9900 assembler source for tables, for the Editor/Assembler and xdt99's
+// xas99: lines of at most 80 characters; labels of at most 6 characters in
+// column 1, prefix (1 to 3 letters and digits, a letter first) followed by
+// PAT, COL and NAM, each on the first of its `BYTE >XX,...` lines of 16
+// bytes; PSZ, CSZ and NSZ the tables' sizes, T0 ... T2 each third's pattern
+// count, as EQUs. No END, so that it can be COPYed into a program.
+std::string tiAssemblerText(const ScreenTables& tables, const std::string& prefix);
+
+// The label prefix for tiAssemblerText from an output path: the first three
+// letters and digits of its file name less the extension, in upper case;
+// "PIC" when that is empty or starts with a digit.
+std::string tiLabelPrefix(const std::string& outputPath);
+
 // Which whole-screen files a run writes.
 struct ScreenFileChoice {
   bool sc2 = false;

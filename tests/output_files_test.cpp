@@ -1,13 +1,21 @@
-// A run's files where the user wants them: --output's folders and base
-// names, and the names of PNG and JPEG inputs.
+// A run's files where the user wants them (--output's folders and base
+// names, and the names of PNG and JPEG inputs), and the TI-99/4A's files
+// read back by the rules of their formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "program_runner.h"
+#include "screen/screen.h"
 #include "test_pictures.h"
 
 namespace {
@@ -92,6 +100,94 @@ TEST(OutputNames, FoldersBaseNamesAndSymbols) {
       }
     }
   }
+}
+
+Bytes slice(const Bytes& bytes, std::size_t at, std::size_t size) {
+  return Bytes(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
+}
+
+TEST(TiFiles, TifilesHeadersHoldTheSc2Tables) {
+  Folder dir;
+  dir.write("cat.tga", stripesTga(40, 24));
+  const RunResult run = runKovrel(dir.path(), {"--format=ti,sc2", "--place=centre", "cat.tga"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  const Bytes sc2 = dir.read("cat.SC2");
+  for (const auto& [name, tiName, body] : {std::make_tuple("cat_P", "CAT_P     ", slice(sc2, 7, 6144)),
+                                           std::make_tuple("cat_C", "CAT_C     ", slice(sc2, 7 + 0x2000, 6144))}) {
+    const Bytes file = dir.read(name);
+    ASSERT_EQ(file.size(), 128u + 6144u) << name;
+    // 0x07 "TIFILES", 24 sectors big-endian, PROGRAM, 0 records a sector,
+    // the last sector full, no records; the disk name at 0x10; zeros on.
+    const Bytes header = {0x07, 'T', 'I', 'F', 'I', 'L', 'E', 'S', 0x00, 0x18, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(slice(file, 0, 16), header) << name;
+    EXPECT_EQ(std::string(file.begin() + 16, file.begin() + 26), tiName);
+    EXPECT_EQ(slice(file, 26, 102), Bytes(102, 0)) << name;
+    EXPECT_EQ(slice(file, 128, 6144), body) << name;
+  }
+  // A body of a part sector is padded, and the last sector's use recorded.
+  const Bytes odd = kovrel::tiFilesFile(Bytes(300, 0xAB), "X");
+  ASSERT_EQ(odd.size(), 128u + 512u);
+  EXPECT_EQ(odd[0x09], 2);
+  EXPECT_EQ(odd[0x0C], 300 - 256);
+  EXPECT_EQ(odd[128 + 299], 0xAB);
+  EXPECT_EQ(odd[128 + 300], 0x00);
+
+  const std::pair<std::string, std::string> names[] = {
+      {"out/my pic_P", "MYPIC_P"}, {"a.b-c_C", "AB-C_C"}, {"_P", "PIC_P"}, {"verylongname_P", "VERYLONG_P"}};
+  for (const auto& [path, expected] : names) {
+    EXPECT_EQ(kovrel::tiDiskName(path, path.substr(path.size() - 2)), expected) << path;
+  }
+}
+
+TEST(TiFiles, AssemblerFollowsTheEditorAssemblersRules) {
+  Folder dir;
+  dir.write("2cats.tga", stripesTga(24, 16));
+  const RunResult run = runKovrel(dir.path(), {"--format=a99,raw", "--dedupe", "2cats.tga"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  // Read as the Editor/Assembler reads: '*' in column 1 a comment; a label
+  // (at most 6 characters, a letter first) from column 1 up to a space, or a
+  // space there for none; then the mnemonic and the operands.
+  const Bytes text = dir.read("2cats.a99");
+  std::istringstream source(std::string(text.begin(), text.end()));
+  std::map<std::string, Bytes> data;
+  std::map<std::string, long> equates;
+  std::string line, current;
+  while (std::getline(source, line)) {
+    ASSERT_LE(line.size(), 80u) << line;
+    if (line[0] == '*') {
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string label, mnemonic, operands;
+    if (line[0] != ' ') {
+      fields >> label;
+      ASSERT_LE(label.size(), 6u) << line;
+      ASSERT_TRUE(std::isalpha(static_cast<unsigned char>(label[0]))) << line;
+    }
+    fields >> mnemonic >> operands;
+    if (mnemonic == "EQU") {
+      equates[label] = std::stol(operands);
+      continue;
+    }
+    ASSERT_EQ(mnemonic, "BYTE") << line;
+    current = label.empty() ? current : label;
+    std::istringstream values(operands);
+    std::string value;
+    while (std::getline(values, value, ',')) {
+      ASSERT_EQ(value.size(), 3u) << line;
+      ASSERT_EQ(value[0], '>') << line;
+      data[current].push_back(static_cast<std::uint8_t>(std::stoul(value.substr(1), nullptr, 16)));
+    }
+  }
+  // The file name starts with a digit: the labels start PIC.
+  EXPECT_EQ(data["PICPAT"], dir.read("2cats.pat"));
+  EXPECT_EQ(data["PICCOL"], dir.read("2cats.col"));
+  EXPECT_EQ(data["PICNAM"], dir.read("2cats.nam"));
+  EXPECT_EQ(equates["PICPSZ"], static_cast<long>(dir.read("2cats.pat").size()));
+  EXPECT_EQ(equates["PICNSZ"], 768);
+  // Third 0's name bytes run 0 ... its pattern count - 1.
+  const Bytes names = dir.read("2cats.nam");
+  EXPECT_EQ(equates["PICT0"], *std::max_element(names.begin(), names.begin() + 256) + 1);
 }
 
 }  // namespace
