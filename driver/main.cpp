@@ -45,6 +45,8 @@ kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
   kovrel::OutputChoice choice;
   choice.formats = line.formats;
   choice.screen = line.screen;
+  choice.screen.backgroundColour =
+      kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
   choice.dedupe = line.dedupe;
   // An existing folder named without its closing '/' is still a folder.
   choice.output = line.output;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "colour/colour.h"
 #include "core/conversion.h"
 #include "image/working_image.h"
 
@@ -58,6 +59,11 @@ struct ScreenTables {
   std::vector<std::uint8_t> name;     // kNameTableBytes
   std::array<int, kThirds> uniqueTiles{};  // patterns of each third in the tables
 };
+
+// The colour byte that shows the usable palette colour (1 ... 15) nearest
+// to rgb (by colourDistance; the lowest index on a tie) in both nibbles, so
+// that either pattern bit shows it: black in the default palette gives 0x11.
+std::uint8_t backgroundColourByte(const Palette& palette, const std::array<std::uint8_t, 3>& rgb);
 
 // kOk when a picture of width x height fits on the screen (at most 256 x
 // 192), else kLargerThanScreen.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "colour/colour.h"
 #include "program_runner.h"
 #include "screen/screen.h"
 #include "test_pictures.h"
@@ -188,6 +190,41 @@ TEST(TiFiles, AssemblerFollowsTheEditorAssemblersRules) {
   // Third 0's name bytes run 0 ... its pattern count - 1.
   const Bytes names = dir.read("2cats.nam");
   EXPECT_EQ(equates["PICT0"], *std::max_element(names.begin(), names.begin() + 256) + 1);
+}
+
+std::string hexColour(const kovrel::Palette& palette, int index) {
+  char text[7];
+  const auto& c = palette.colour[index];
+  std::snprintf(text, sizeof text, "%02X%02X%02X", c[0], c[1], c[2]);
+  return text;
+}
+
+TEST(ScreenBackground, AroundASmallerPictureIsTheNearestPaletteColour) {
+  const std::pair<std::vector<std::string>, std::uint8_t> cases[] = {
+      {{}, 0x11},  // black, as always
+      {{"--background=FFFFFF"}, 0xFF},
+      {{"--background=FAF0F5"}, 0xFF},  // near white
+      {{"--background=" + hexColour(kovrel::kMamePalette, 4)}, 0x44},
+      {{"--background=" + hexColour(kovrel::kMamePalette, 9)}, 0x99},
+      {{"--palette=v9938", "--background=" + hexColour(kovrel::kV9938Palette, 6)}, 0x66},
+  };
+  for (const auto& [options, expected] : cases) {
+    Folder dir;
+    dir.write("pic.tga", stripesTga(40, 24));
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"--format=sc2,raw", "--dedupe", "pic.tga"});
+    const RunResult run = runKovrel(dir.path(), args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const Bytes sc2 = dir.read("pic.SC2");
+    // Tiles (5, 0) and (31, 23) lie outside the 5 x 3 tile picture.
+    for (const std::size_t tile : {std::size_t{5}, std::size_t{23 * 32 + 31}}) {
+      EXPECT_EQ(slice(sc2, 7 + 8 * tile, 8), Bytes(8, 0x00)) << tile;
+      EXPECT_EQ(slice(sc2, 7 + 0x2000 + 8 * tile, 8), Bytes(8, expected)) << options.size() << " " << tile;
+    }
+    // The shared tables hold the same background tile: third 2 has no other.
+    const Bytes colour = dir.read("pic.col");
+    EXPECT_EQ(slice(colour, colour.size() - 8, 8), Bytes(8, expected));
+  }
 }
 
 }  // namespace

@@ -320,6 +320,8 @@ int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std
                    ((formats & kWantC) != 0 ? kovrel::kFormatC : 0u) |
                    ((formats & kWantAsm) != 0 ? kovrel::kFormatAsm : 0u);
   choice.screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
+  const kovrel::Settings& settings = currentSettings();
+  choice.screen.backgroundColour = kovrel::backgroundColourByte(settings.palette, settings.framing.background);
   choice.dedupe = dedupe != 0;
   const kovrel::Outcome made = kovrel::runFiles(path, result.conversion, choice, files);
   if (made.status != kovrel::Status::kOk) {
