@@ -45,8 +45,10 @@ kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
   kovrel::OutputChoice choice;
   choice.formats = line.formats;
   choice.screen = line.screen;
-  choice.screen.backgroundColour =
-      kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
+  if ((line.formats & kovrel::kScreenFormats) != 0) {
+    choice.screen.backgroundColour =
+        kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
+  }
   choice.dedupe = line.dedupe;
   // An existing folder named without its closing '/' is still a folder.
   choice.output = line.output;

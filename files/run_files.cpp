@@ -12,11 +12,14 @@
 namespace kovrel {
 namespace {
 
-std::string lowerCase(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// True when text from at on is ending, letters in any case.
+bool endsAs(const std::string& text, std::size_t at, const char* ending) {
+  for (; at < text.size() && *ending != '\0'; ++at, ++ending) {
+    if (std::tolower(static_cast<unsigned char>(text[at])) != *ending) {
+      return false;
+    }
   }
-  return text;
+  return at == text.size() && *ending == '\0';
 }
 
 // Where a run's names start: a base path, and whether the tables' rule
@@ -26,37 +29,56 @@ struct NameBase {
   bool tableRule = false;
 };
 
+// True when the file name in path (which starts at nameStart) ends in
+// .png, .jpg or .jpeg, in any case; dot is then where that ending starts.
+bool isPngOrJpegName(const std::string& path, std::size_t nameStart, std::size_t& dot) {
+  dot = path.rfind('.');
+  if (dot == std::string::npos || dot < nameStart || path.size() - dot < 4 || path.size() - dot > 5) {
+    return false;
+  }
+  return endsAs(path, dot, ".png") || endsAs(path, dot, ".jpg") || endsAs(path, dot, ".jpeg");
+}
+
 NameBase nameBase(const std::string& inputPath, const std::string& output) {
   if (!output.empty() && output.back() != '/') {
     return {output, false};
   }
   const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
-  const std::string path = output.empty() ? inputPath : output + inputPath.substr(nameStart);
-  const std::size_t fileStart = path.rfind('/') + 1;
-  const std::size_t dot = path.rfind('.');
-  if (dot != std::string::npos && dot >= fileStart) {
-    const std::string extension = lowerCase(path.substr(dot));
-    if (extension == ".png" || extension == ".jpg" || extension == ".jpeg") {
-      return {path.substr(0, dot), false};
+  std::size_t dot = 0;
+  if (output.empty()) {
+    if (isPngOrJpegName(inputPath, nameStart, dot)) {
+      return {inputPath.substr(0, dot), false};
     }
+    return {inputPath, true};
+  }
+  std::string path = output + inputPath.substr(nameStart);
+  if (isPngOrJpegName(path, output.size(), dot)) {
+    path.erase(dot);
+    return {path, false};
   }
   return {path, true};
 }
 
-}  // namespace
-
-std::string runFilePath(const std::string& inputPath, const std::string& output, const std::string& extension) {
-  const NameBase base = nameBase(inputPath, output);
+std::string filePath(const NameBase& base, const std::string& extension) {
   return base.tableRule ? tableFilePath(base.path, extension) : base.path + "." + extension;
 }
 
-std::string runPreviewPath(const std::string& inputPath, const std::string& output, const std::string& extension) {
-  const NameBase base = nameBase(inputPath, output);
+std::string previewFilePath(const NameBase& base, const std::string& extension) {
   if (!base.tableRule) {
     return base.path + "_tms." + extension;
   }
   std::string path = previewPath(base.path);
   return path.replace(path.size() - 3, 3, extension);
+}
+
+}  // namespace
+
+std::string runFilePath(const std::string& inputPath, const std::string& output, const std::string& extension) {
+  return filePath(nameBase(inputPath, output), extension);
+}
+
+std::string runPreviewPath(const std::string& inputPath, const std::string& output, const std::string& extension) {
+  return previewFilePath(nameBase(inputPath, output), extension);
 }
 
 std::string runTiPath(const std::string& inputPath, const std::string& output, const std::string& suffix) {
@@ -71,21 +93,22 @@ std::string runTiPath(const std::string& inputPath, const std::string& output, c
 Outcome runFiles(const std::string& inputPath, const Conversion& conversion, const OutputChoice& choice,
                  RunFiles& run) {
   const unsigned formats = choice.formats;
+  const NameBase base = nameBase(inputPath, choice.output);
   const auto add = [&run](const std::string& path, std::vector<std::uint8_t> bytes) {
     run.owned.push_back(std::move(bytes));
     run.files.push_back({path, run.owned.back().data(), run.owned.back().size()});
   };
   if ((formats & kFormatChr) != 0) {
-    run.files.push_back({runFilePath(inputPath, choice.output, "CHR"), conversion.pattern, conversion.tableSize});
+    run.files.push_back({filePath(base, "CHR"), conversion.pattern, conversion.tableSize});
   }
   if ((formats & kFormatClr) != 0) {
-    run.files.push_back({runFilePath(inputPath, choice.output, "CLR"), conversion.colour, conversion.tableSize});
+    run.files.push_back({filePath(base, "CLR"), conversion.colour, conversion.tableSize});
   }
   if ((formats & kFormatTga) != 0) {
-    run.files.push_back({runPreviewPath(inputPath, choice.output, "tga"), conversion.preview, conversion.previewSize});
+    run.files.push_back({previewFilePath(base, "tga"), conversion.preview, conversion.previewSize});
   }
   if ((formats & kScreenFormats) != 0) {
-    const auto pathOf = [&](const std::string& extension) { return runFilePath(inputPath, choice.output, extension); };
+    const auto pathOf = [&base](const std::string& extension) { return filePath(base, extension); };
     ScreenTables plain;
     const Status laid = layOutScreen(conversion, choice.screen, plain);
     if (laid != Status::kOk) {
@@ -114,7 +137,7 @@ Outcome runFiles(const std::string& inputPath, const Conversion& conversion, con
   }
 #if KOVREL_PICTURE_CODECS
   if ((formats & kFormatPng) != 0) {
-    const std::string png = runPreviewPath(inputPath, choice.output, "png");
+    const std::string png = previewFilePath(base, "png");
     std::vector<std::uint8_t> bytes;
     if (encodePreviewPng(conversion.preview, conversion.image->width, conversion.image->height, bytes) !=
         Status::kOk) {
