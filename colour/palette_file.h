@@ -14,8 +14,8 @@
 
 #include <string>
 
+#include "base/status.h"
 #include "colour/colour.h"
-#include "core/status.h"
 
 namespace kovrel {
 

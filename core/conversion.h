@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/status.h"
 #include "colour/colour.h"
-#include "core/status.h"
 #include "image/adjustments.h"
 #include "image/fit.h"
 #include "image/image_memory.h"

@@ -5,23 +5,20 @@
 // rejected or an output could not be written, 2 for a usage error: no
 // picture given, or a bad option.
 
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "core/conversion.h"
-#include "core/status.h"
 #include "driver/options.h"
+#include "files/run_files.h"
 #include "image/output_file.h"
-#include "image/png.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
-#include "tiles/tiles.h"
 
 namespace {
 
@@ -43,81 +40,22 @@ kovrel::Outcome findOutputClash(const std::string& inputPath, const std::vector<
   return {};
 }
 
-// The bytes of a run's files in the formats asked for, named from the
-// input path, in the order they are written; the vectors hold the bytes
-// the OutputFiles point to.
-struct RunOutputs {
-  std::vector<kovrel::OutputFile> files;
-  std::vector<std::vector<std::uint8_t>> bytes;
-  kovrel::ScreenTables shared;  // the raw, C and asm files' tables
-};
-
-kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::CommandLine& line,
-                               const kovrel::Conversion& conversion, RunOutputs& run) {
-  namespace d = kovrel::driver;
-  const unsigned formats = line.formats;
-  const auto add = [&run](const std::string& name, std::vector<std::uint8_t> bytes) {
-    run.bytes.push_back(std::move(bytes));
-    run.files.push_back({name, run.bytes.back().data(), run.bytes.back().size()});
-  };
-  run.bytes.reserve(10);  // every format's files: no reallocation moves the bytes
-  if ((formats & d::kFormatChr) != 0) {
-    run.files.push_back({kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize});
+// The output choices the command line made.
+kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
+  kovrel::OutputChoice choice;
+  choice.formats = line.formats;
+  choice.screen = line.screen;
+  if ((line.formats & kovrel::kScreenFormats) != 0) {
+    choice.screen.backgroundColour =
+        kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
   }
-  if ((formats & d::kFormatClr) != 0) {
-    run.files.push_back({kovrel::tableFilePath(path, "CLR"), conversion.colour, conversion.tableSize});
+  choice.dedupe = line.dedupe;
+  // An existing folder named without its closing '/' is still a folder.
+  choice.output = line.output;
+  if (!choice.output.empty() && choice.output.back() != '/' && kovrel::isFolder(choice.output)) {
+    choice.output += '/';
   }
-  if ((formats & d::kFormatTga) != 0) {
-    run.files.push_back({kovrel::previewPath(path), conversion.preview, conversion.previewSize});
-  }
-  if ((formats & d::kScreenFormats) != 0) {
-    kovrel::ScreenTables plain;
-    const kovrel::Status laid = kovrel::layOutScreen(conversion, line.screen, plain);
-    if (laid != kovrel::Status::kOk) {
-      return {laid, path};
-    }
-    run.shared = line.dedupe ? kovrel::dedupeTiles(plain) : plain;
-    kovrel::ScreenFileChoice choice;
-    choice.sc2 = (formats & d::kFormatSc2) != 0;
-    choice.raw = (formats & d::kFormatRaw) != 0;
-    choice.c = (formats & d::kFormatC) != 0;
-    choice.assembler = (formats & d::kFormatAsm) != 0;
-    for (kovrel::NamedBytes& file : kovrel::screenFiles(path, plain, run.shared, choice)) {
-      add(file.path, std::move(file.bytes));
-    }
-  }
-  if ((formats & d::kFormatPng) != 0) {
-    std::string png = kovrel::previewPath(path);
-    png.replace(png.size() - 3, 3, "png");
-    std::vector<std::uint8_t> bytes;
-    if (kovrel::encodePreviewPng(conversion, bytes) != kovrel::Status::kOk) {
-      return {kovrel::Status::kCannotCreate, png};
-    }
-    add(png, std::move(bytes));
-  }
-  return {};
-}
-
-// The one line saying that the files the machine loads by name (BLOAD)
-// will not load under theirs, with a name that will; empty when they will.
-std::string msxNameNote(const kovrel::driver::CommandLine& line, const RunOutputs& run) {
-  namespace d = kovrel::driver;
-  if (line.formats == d::kDefaultFormats ||
-      (line.formats & (d::kFormatChr | d::kFormatClr | d::kFormatSc2 | d::kFormatRaw)) == 0) {
-    return {};  // a run with the default formats prints what it always printed
-  }
-  for (const kovrel::OutputFile& file : run.files) {
-    const std::string extension = file.path.substr(file.path.size() - 3);
-    if (extension == "CHR" || extension == "CLR" || extension == "SC2" || extension == "pat") {
-      std::string suggestion;
-      if (kovrel::isMsxFileName(file.path, suggestion)) {
-        return {};
-      }
-      return "Note: " + file.path + " will not load by that name on an MSX, whose file names are 8.3;"
-             " copy it under a name such as " + suggestion + ".\n";
-    }
-  }
-  return {};
+  return choice;
 }
 
 int fail(const kovrel::Outcome& outcome) {
@@ -153,7 +91,7 @@ int main(int argc, char** argv) try {
   if (read.status != kovrel::Status::kOk) {
     return fail(read);
   }
-  if ((line.formats & kovrel::driver::kScreenFormats) != 0 &&
+  if ((line.formats & kovrel::kScreenFormats) != 0 &&
       kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
     return fail({kovrel::Status::kLargerThanScreen, path});
   }
@@ -166,8 +104,9 @@ int main(int argc, char** argv) try {
   const kovrel::Conversion conversion = kovrel::convertPicture(std::move(picture), line.settings, stdout);
   print("\b\b\bOk   \n");
 
-  RunOutputs outputs;
-  const kovrel::Outcome collected = collectOutputs(path, line, conversion, outputs);
+  const kovrel::OutputChoice choice = outputChoice(line);
+  kovrel::RunFiles outputs;
+  const kovrel::Outcome collected = kovrel::runFiles(path, conversion, choice, outputs);
   if (collected.status != kovrel::Status::kOk) {
     return fail(collected);
   }
@@ -192,8 +131,8 @@ int main(int argc, char** argv) try {
     const auto& unique = outputs.shared.uniqueTiles;
     std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
   }
-  print(msxNameNote(line, outputs));
-  if ((line.formats & (kovrel::driver::kFormatChr | kovrel::driver::kFormatClr)) != 0) {
+  print(kovrel::msxNameNote(choice, outputs));
+  if ((line.formats & (kovrel::kFormatChr | kovrel::kFormatClr)) != 0) {
     print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
   }
   return kExitConverted;

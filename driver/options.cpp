@@ -96,7 +96,8 @@ struct FormatName {
 // In the order the files are written and named in messages.
 constexpr FormatName kFormatNames[] = {
     {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
-    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"png", kFormatPng},
+    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"ti", kFormatTi},
+    {"a99", kFormatA99}, {"png", kFormatPng},
 };
 
 // The comma-separated format names in list as bits; false for an empty or
@@ -186,7 +187,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place";
+                       name == "--format" || name == "--place" || name == "--output";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -196,9 +197,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     Adjustments& adjust = line.settings.adjustments;
     if (name == "--format") {
       if (!parseFormats(value, line.formats)) {
-        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, ti, a99 and png, not \"" +
                     value + "\".");
       }
+    } else if (name == "--output") {
+      line.output = value;
     } else if (name == "--place") {
       if (value == "topleft") {
         line.screen.placement = Placement::kTopLeft;
@@ -262,10 +265,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     }
   }
   if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
-    return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
+    return fail("--dedupe applies to the raw, c, asm and a99 formats: name one with --format.");
   }
   if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
-    return fail("--place applies to the sc2, raw, c and asm formats: name one with --format.");
+    return fail("--place applies to the sc2, raw, c, asm, ti and a99 formats: name one with --format.");
   }
   return line;
 }
@@ -303,10 +306,15 @@ std::string helpText() {
          "                       sc2: PICTURE.SC2, the whole screen in one BSAVE file\n"
          "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
          "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
+         "                       ti: PICTURE_P, PICTURE_C, TI Artist's tables (TIFILES)\n"
+         "                       a99: PICTURE.a99, the tables as TMS9900 assembler\n"
          "  --place=WHERE        topleft or centre: where a picture smaller than\n"
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
+         "                       for the usual names, else the base name of every\n"
+         "                       file (--output=out/title: out/title.CHR, ...)\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"
@@ -316,7 +324,7 @@ std::string helpText() {
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
   if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
-      line.screen.placement == Placement::kTopLeft) {
+      line.screen.placement == Placement::kTopLeft && line.output.empty()) {
     return {};
   }
   std::string text;
@@ -359,6 +367,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (line.dedupe) {
     add("dedupe");
+  }
+  if (!line.output.empty()) {
+    add("output " + line.output);
   }
   return "Settings: " + text + "\n";
 }

@@ -9,26 +9,10 @@
 #include <string>
 
 #include "core/conversion.h"
+#include "files/run_files.h"
 #include "screen/screen.h"
 
 namespace kovrel::driver {
-
-// The files a run can write (--format), as bits.
-enum Format : unsigned {
-  kFormatChr = 1u << 0,  // NAME.CHR
-  kFormatClr = 1u << 1,  // NAME.CLR
-  kFormatTga = 1u << 2,  // NAME_tms.tga
-  kFormatSc2 = 1u << 3,  // NAME.SC2
-  kFormatRaw = 1u << 4,  // NAME.pat, NAME.col, NAME.nam
-  kFormatC = 1u << 5,    // NAME.h
-  kFormatAsm = 1u << 6,  // NAME.asm
-  kFormatPng = 1u << 7,  // NAME_tms.png
-};
-constexpr unsigned kDefaultFormats = kFormatChr | kFormatClr | kFormatTga;
-// The formats that hold a whole screen (and so refuse a larger picture).
-constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm;
-// The formats whose tables --dedupe shares.
-constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm;
 
 struct CommandLine {
   Settings settings;
@@ -36,6 +20,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  std::string output;  // --output, as given; empty when not given
   bool help = false;
   bool version = false;
   bool hasPicture = false;

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/status.h"
+#include "base/status.h"
 #include "image/pixels.h"
 
 namespace kovrel {

@@ -80,7 +80,8 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
       " * Pattern table to 0x0000, colour table to 0x2000, name table to 0x1800;\n"
       " * third t's patterns go to 0x0800 * t of either table, "
       + macro + "_THIRDt_PATTERNS of them.\n"
-      " * Include this file in one source file of the program. */\n";
+      " * Include this file wherever the tables are used; in exactly one source\n"
+      " * file, #define " + macro + "_IMPLEMENTATION before it, for the data. */\n";
   text += "#ifndef " + macro + "_TMS9918_H\n#define " + macro + "_TMS9918_H\n\n";
   for (const NamedTable& table : namedTables(tables)) {
     text += "#define " + macro + "_" + upperCase(table.suffix) + "_SIZE " + std::to_string(table.bytes->size()) + "\n";
@@ -89,9 +90,21 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
     text += "#define " + macro + "_THIRD" + std::to_string(t) + "_PATTERNS " +
             std::to_string(tables.uniqueTiles[static_cast<std::size_t>(t)]) + "\n";
   }
+  text += "\n";
+  const auto array = [&](const NamedTable& table) {
+    return "const unsigned char " + identifier + "_" + table.suffix + "[" + macro + "_" + upperCase(table.suffix) +
+           "_SIZE]";
+  };
   for (const NamedTable& table : namedTables(tables)) {
-    text += "\nconst unsigned char " + identifier + "_" + table.suffix + "[" + macro + "_" +
-            upperCase(table.suffix) + "_SIZE] = {\n";
+    text += "extern " + array(table) + ";\n";
+  }
+  text += "\n#endif\n";
+  // Outside the guard, so that the file that defines the macro gets the data
+  // even when another header included this one before.
+  text += "\n#if defined(" + macro + "_IMPLEMENTATION) && !defined(" + macro + "_TMS9918_DATA)\n#define " + macro +
+          "_TMS9918_DATA\n";
+  for (const NamedTable& table : namedTables(tables)) {
+    text += "\n" + array(table) + " = {\n";
     text += byteLines(*table.bytes, "  ", "0x", ", ", true);
     text += "};\n";
   }
@@ -156,24 +169,25 @@ bool isMsxFileName(const std::string& path, std::string& suggestion) {
   return false;
 }
 
-std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice) {
+std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                    const ScreenTables& plain, const ScreenTables& shared,
+                                    const ScreenFileChoice& choice) {
   const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
   std::vector<NamedBytes> files;
   if (choice.sc2) {
-    files.push_back({tableFilePath(inputPath, "SC2"), sc2File(plain)});
+    files.push_back({pathOf("SC2"), sc2File(plain)});
   }
   if (choice.raw) {
-    files.push_back({tableFilePath(inputPath, "pat"), shared.pattern});
-    files.push_back({tableFilePath(inputPath, "col"), shared.colour});
-    files.push_back({tableFilePath(inputPath, "nam"), shared.name});
+    files.push_back({pathOf("pat"), shared.pattern});
+    files.push_back({pathOf("col"), shared.colour});
+    files.push_back({pathOf("nam"), shared.name});
   }
   if (choice.c) {
-    const std::string header = tableFilePath(inputPath, "h");
+    const std::string header = pathOf("h");
     files.push_back({header, text(cHeaderText(shared, sourceIdentifier(header)))});
   }
   if (choice.assembler) {
-    const std::string source = tableFilePath(inputPath, "asm");
+    const std::string source = pathOf("asm");
     files.push_back({source, text(asmSourceText(shared, sourceIdentifier(source)))});
   }
   return files;

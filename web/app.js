@@ -11,7 +11,12 @@ const kTgaHeaderSize = 18;
 const kTileSide = 8;
 const kLargestZoom = 4;
 const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
-const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png'];
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'ti', 'a99', 'png'];
+// The program's format bits (files/run_files.h), and the formats that hold a
+// whole screen and that --dedupe shares.
+const kFormatBits = { chr: 1, clr: 2, tga: 4, sc2: 8, raw: 16, c: 32, asm: 64, png: 128, ti: 256, a99: 512 };
+const kScreenBits = 8 | 16 | 32 | 64 | 256 | 512;
+const kSharedBits = 16 | 32 | 64 | 512;
 const kDefaultFormats = 'chr,clr,tga';
 const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
@@ -86,23 +91,31 @@ function readSettings() {
     formats: kFormats.filter((name) => ui.settings.querySelector(`input[name=format][value=${name}]`).checked),
     centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
     dedupe: form.dedupe.checked,
+    output: baseName(form.output.value),
   };
 }
 
-// The screen formats the core makes for the worker, as its bits.
+// --output's base name as the page takes it: downloads have no folders, so
+// only what follows the last '/'.
+function baseName(text) {
+  return text.trim().replace(/^.*\//, '');
+}
+
+// The files the core makes for the worker, as the program's format bits
+// (the PNG is the page's own), and how.
 function screenRequest(settings) {
-  const bits = { sc2: 1, raw: 2, c: 4, asm: 8 };
-  const formats = settings.formats.reduce((sum, name) => sum | (bits[name] ?? 0), 0);
-  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0 };
+  const formats = settings.formats.reduce((sum, name) => sum | kFormatBits[name], 0) & ~kFormatBits.png;
+  return { formats, centre: settings.centre && (formats & kScreenBits) !== 0,
+           dedupe: settings.dedupe && (formats & kSharedBits) !== 0, output: settings.output };
 }
 
 // Placement and sharing mean something only with the formats they shape.
 function updateFileControls(settings) {
   const screen = screenRequest(settings);
   for (const input of ui.settings.querySelectorAll('input[name=place]')) {
-    input.disabled = screen.formats === 0;
+    input.disabled = (screen.formats & kScreenBits) === 0;
   }
-  ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
+  ui.settings.elements.dedupe.disabled = (screen.formats & kSharedBits) === 0;
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -142,6 +155,7 @@ function commandOptions(settings) {
   const screen = screenRequest(settings);
   if (screen.centre) options.push('--place=centre');
   if (screen.dedupe) options.push('--dedupe');
+  if (settings.output) options.push(`--output=${settings.output}`);
   return options;
 }
 
@@ -151,16 +165,6 @@ function commandLine(settings, fileName) {
 }
 
 // ---- File names -------------------------------------------------------
-
-// The program's names for its outputs from the picture's name: the tables
-// replace its last three characters (photo.png gives photo.CHR), the preview
-// its last four (photo_tms.tga); shorter names are kept whole.
-function tableFileName(fileName, extension) {
-  return fileName.length < 3 ? `${fileName}.${extension}` : fileName.slice(0, -3) + extension;
-}
-function previewFileName(fileName, extension) {
-  return (fileName.length < 4 ? fileName : fileName.slice(0, -4)) + `_tms.${extension}`;
-}
 
 // Whether name loads by that name on an MSX: at most 8 characters, a dot and
 // at most 3 more, from letters, digits and ! # $ % & ' ( ) - @ ^ _ ` { } ~.
@@ -412,18 +416,22 @@ function addDownload(fileName, blob, description) {
   ui.downloadList.append(item);
 }
 
-// The names of the files: the program's, or with "Name the downloads for
-// the MSX" the 8.3 name suggested when the program's would not load.
-function outputNames(fileName) {
-  const chr = tableFileName(fileName, 'CHR');
+// The names of the CHR, CLR and preview files: the program's (the core
+// gives them through the worker), or with "Name the downloads for the MSX"
+// the 8.3 name suggested when the program's would not load.
+function outputNames(reply) {
+  const chr = reply.names.chr;
+  const program = { chr, clr: chr.replace(/CHR$/, 'CLR'), tga: reply.names.png.replace(/png$/, 'tga'),
+                    png: reply.names.png };
   const msx = msxName(chr);
   const useMsx = !msx.ok && ui.msxNames.checked;
   const stem = useMsx ? msx.suggestion.replace(/\.[^.]*$/, '') : null;
   return {
-    chr: useMsx ? `${stem}.CHR` : chr,
-    clr: useMsx ? `${stem}.CLR` : tableFileName(fileName, 'CLR'),
-    tga: useMsx ? `${stem}_T.TGA` : previewFileName(fileName, 'tga'),
-    png: useMsx ? `${stem}_T.PNG` : previewFileName(fileName, 'png'),
+    program,
+    chr: useMsx ? `${stem}.CHR` : program.chr,
+    clr: useMsx ? `${stem}.CLR` : program.clr,
+    tga: useMsx ? `${stem}_T.TGA` : program.tga,
+    png: useMsx ? `${stem}_T.PNG` : program.png,
     msxOk: msx.ok,
     msxChr: msx.ok ? chr : `${msx.suggestion.replace(/\.[^.]*$/, '')}.CHR`,
   };
@@ -459,27 +467,26 @@ function showTableNote(names, width, height) {
 
 function offerDownloads(job, reply) {
   const png = shown.png;
-  const names = outputNames(job.picture.fileName);
+  const names = outputNames(reply);
   const octets = 'application/octet-stream';
-  const formats = job.settings.formats;
   clearDownloads();
-  if (formats.includes('chr')) {
-    addDownload(names.chr, new Blob([reply.chr], { type: octets }), 'pattern table');
-  }
-  if (formats.includes('clr')) {
-    addDownload(names.clr, new Blob([reply.clr], { type: octets }), 'colour table');
-  }
-  if (formats.includes('tga')) {
-    addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
-  }
+  const renamed = { [names.program.chr]: [names.chr, 'pattern table', octets],
+                    [names.program.clr]: [names.clr, 'colour table', octets],
+                    [names.program.tga]: [names.tga, 'preview, TGA', 'image/x-tga'] };
   const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
-                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler' };
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler',
+                         a99: 'TMS9900 assembler', _P: 'TI Artist pattern table', _C: 'TI Artist colour table' };
+  // The core's files in the program's order, the PNG last as there.
   for (const file of reply.files) {
-    const extension = file.name.slice(file.name.lastIndexOf('.') + 1);
-    const type = extension === 'h' || extension === 'asm' ? 'text/plain' : octets;
-    addDownload(file.name, new Blob([file.bytes], { type }), descriptions[extension] ?? 'file');
+    const [name, description, type] = renamed[file.name] ?? (() => {
+      const extension = /_[PC]$/.test(file.name) ? file.name.slice(-2)
+        : file.name.slice(file.name.lastIndexOf('.') + 1);
+      const text = ['h', 'asm', 'a99'].includes(extension);
+      return [file.name, descriptions[extension] ?? 'file', text ? 'text/plain' : octets];
+    })();
+    addDownload(name, new Blob([file.bytes], { type }), description);
   }
-  if (png && formats.includes('png')) {
+  if (png && job.settings.formats.includes('png')) {
     addDownload(names.png, png, 'preview, PNG');
   }
   showTableNote(names, reply.width, reply.height);

@@ -6,11 +6,14 @@
 //   last request's. settings: { palette: { name, text }, dither,
 //   brightness, contrast, saturation, gamma (hundredths), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
-//   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
-//   4 c, 8 asm), centre, dedupe } }.
+//   background (0xRRGGBB), fileName, screen: { formats (the program's
+//   format bits, files/run_files.h), centre, dedupe, output (--output's
+//   value, '' for none) } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
-//             chr, clr, preview, before, files, module }
-//   files: the whole-screen formats' files asked for, [{ name, bytes }].
+//             chr, clr, preview, before, files, names, module }
+//   files: the files asked for but the PNG, named and made by the core as
+//   the program makes them, [{ name, bytes }]; names: { chr, png }, the
+//   names the program gives the CHR file and the PNG preview.
 //   chr, clr, preview: the files' bytes; before: the picture as converted
 //   (fitted and adjusted) as RGBA pixels; all ArrayBuffers.
 //      or   { id, ok: false, message, stage ('picture', 'palette' or
@@ -322,28 +325,37 @@ async function handle({ id, pictureId, file, settings }) {
              message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
   }
   const files = [];
-  const screen = settings.screen ?? { formats: 0 };
-  if (screen.formats !== 0) {
-    const name = new TextEncoder().encode(settings.fileName ?? 'picture');
-    const at = wasm.kovrel_alloc(name.length);
-    new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
-    const made = wasm.kovrel_screen_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, at,
-                                          name.length);
-    wasm.kovrel_free(at);
-    if (made !== 0) {
-      return { id, ok: false, stage: 'conversion', picture: picture.info,
-               message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
-    }
-    for (let i = 0; i < wasm.kovrel_file_count(); ++i) {
-      files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
-                   bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
-    }
+  const screen = settings.screen ?? { formats: 0, output: '' };
+  const encoder = new TextEncoder();
+  const name = encoder.encode(settings.fileName ?? 'picture');
+  const output = encoder.encode(screen.output ?? '');
+  const at = wasm.kovrel_alloc(name.length + output.length + 3);
+  new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
+  new Uint8Array(wasm.memory.buffer, at + name.length, output.length).set(output);
+  const path = (extension, preview) => {
+    new Uint8Array(wasm.memory.buffer, at + name.length + output.length, 3).set(encoder.encode(extension));
+    wasm.kovrel_file_path(at, name.length, at + name.length, output.length, at + name.length + output.length,
+                          3, preview ? 1 : 0);
+    return text(wasm, wasm.kovrel_path_data(), wasm.kovrel_path_size());
+  };
+  const names = { chr: path('CHR', false), png: path('png', true) };
+  const made = wasm.kovrel_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, at, name.length,
+                                 at + name.length, output.length);
+  wasm.kovrel_free(at);
+  if (made !== 0) {
+    return { id, ok: false, stage: 'conversion', picture: picture.info,
+             message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
+  }
+  for (let i = 0; i < wasm.kovrel_file_count(); ++i) {
+    files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
+                 bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
   }
   return {
     id,
     ok: true,
     module: moduleName,
     files,
+    names,
     picture: picture.info,
     width: wasm.kovrel_width(),
     height: wasm.kovrel_height(),

@@ -417,6 +417,9 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
+    // The TI files, a base name for every file, and the background around the picture.
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['ti', 'a99'], output: 'title', background: '#ffffff' } },
   ];
   let chosen = null;
   for (const [i, { file, bytes, settings }] of cases.entries()) {
@@ -427,7 +430,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     // Back to the defaults, then this case's settings.
     await page.selectOption('[name=palette]', 'mame');
     for (const [name, value] of Object.entries({ dither: 100, brightness: 0, contrast: 0, saturation: 0,
-                                                  gamma: '1', aspect: false, background: '#000000' })) {
+                                                  gamma: '1', aspect: false, background: '#000000',
+                                                  output: '' })) {
       await setControl(page, name, value);
     }
     await page.check('input[name=fit][value=crop]');
@@ -458,7 +462,7 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
   }
   assert.equal(await page.textContent('#command'),
-               'kovrel --format=chr,clr,tga,sc2,raw,c,asm --place=centre --dedupe small.tga');
+               'kovrel --background=FFFFFF --format=chr,clr,tga,sc2,raw,c,asm,ti,a99 --dedupe --output=title small.tga');
   assert.deepEqual(problems, []);
   await context.close();
 });

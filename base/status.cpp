@@ -1,4 +1,4 @@
-#include "core/status.h"
+#include "base/status.h"
 
 namespace kovrel {
 
@@ -52,7 +52,7 @@ std::string statusMessage(const Outcome& outcome) {
     case Status::kInterrupted:
       return "interrupted\n";
     case Status::kLargerThanScreen:
-      return outcome.path + " is larger than the 256 x 192 screen, which the sc2, raw, c and asm formats hold: "
+      return outcome.path + " is larger than the 256 x 192 screen, which the sc2, raw, c, asm, ti and a99 formats hold: "
              "scale it to fit first (--fit).\n";
   }
   return {};
