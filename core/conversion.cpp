@@ -128,6 +128,7 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
       return {Status::kPictureTooLargeToRead, path};
     }
     const std::uint8_t* const data = whole.empty() ? block : whole.data();
+    picture.fromTga = false;
     return {decodeCompressed(data, whole.empty() ? size : whole.size(), picture, framing), path};
   }
 #endif
@@ -138,8 +139,10 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
 
 Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture, const Framing& framing) {
   picture.image = newWorkingImage();
+  picture.fromTga = true;
 #if KOVREL_PICTURE_CODECS
   if (isCodecFormat(data, size)) {
+    picture.fromTga = false;
     return decodeCompressed(data, size, picture, framing);
   }
 #endif

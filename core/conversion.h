@@ -39,6 +39,7 @@ struct Picture {
   WorkingImagePtr image;
   TgaHeader header;
   ByteBlock memory;
+  bool fromTga = true;  // false when the file was a PNG, JPEG, GIF, BMP or WebP
 };
 
 // Reads the file at path and decodes it into picture as decodePicture does.
