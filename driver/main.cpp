@@ -286,13 +286,18 @@ int main(int argc, char** argv) try {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
     return kExitConverted;
   }
-  const Console console{line.quiet && line.error.empty()};
+  // --quiet holds for a usage error too, wherever it was typed.
+  bool quiet = line.quiet;
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    quiet = quiet || std::string(argv[i]) == "--quiet";
+  }
+  const Console console{quiet};
   console.say("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
   console.say("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
   console.say("\n");
   console.say("Credits to Mirtoven for his Floyd-Steinberg implementation.\n \n");
   if (!line.error.empty()) {
-    print(line.error);
+    console.error(line.error, {});
     return kExitUsage;
   }
   if (!line.hasPicture) {

@@ -327,7 +327,7 @@ std::string helpText() {
          "                       carry on after one that fails, exit 1 if any failed\n"
          "  --quiet              no banner, progress or statistics; errors (one line\n"
          "                       each) and warnings go to standard error\n"
-         "  --help, -h           this text\n"
+         "  --help               this text (-h too, when no file is named -h)\n"
          "  --version            the version\n"
          "\n"
          "Exit status: 0 converted, 1 the picture or an output failed, 2 a usage error.\n";

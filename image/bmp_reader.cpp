@@ -37,6 +37,40 @@ namespace kovrel {
 namespace {
 
 // Frees what stb_image returned on every way out.
+std::uint32_t littleEndian(const std::uint8_t* at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) {
+    value = (value << 8) | at[i];
+  }
+  return value;
+}
+
+// False when an uncompressed BMP's pixel rows reach past the end of the
+// file. stb_image reads missing bytes as zeros; a file cut short is damaged.
+bool holdsItsRows(const std::uint8_t* data, std::size_t size) {
+  if (size < 30) {
+    return false;
+  }
+  const std::uint32_t headerSize = littleEndian(data + 14, 4);
+  const bool core = headerSize == 12;
+  if (!core && size < 34) {
+    return false;
+  }
+  const std::uint64_t width = core ? littleEndian(data + 18, 2) : littleEndian(data + 18, 4);
+  const auto height = static_cast<std::int32_t>(core ? littleEndian(data + 20, 2) : littleEndian(data + 22, 4));
+  const std::uint64_t bits = core ? littleEndian(data + 24, 2) : littleEndian(data + 28, 2);
+  const std::uint32_t compression = core ? 0 : littleEndian(data + 30, 4);
+  if (compression != 0 && compression != 3 && compression != 6) {
+    return true;  // compressed: stb_image refuses what it cannot read
+  }
+  const std::uint64_t rows = height < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(std::int64_t{height})
+                                        : static_cast<std::uint64_t>(height);
+  const std::uint64_t stride = (width * bits + 31) / 32 * 4;
+  const std::uint64_t end = std::uint64_t{littleEndian(data + 10, 4)} + stride * rows;
+  return width <= static_cast<std::uint64_t>(kMaxDecodedSide) && rows <= static_cast<std::uint64_t>(kMaxDecodedSide) &&
+         end <= size;
+}
+
 struct StbPixels {
   stbi_uc* data = nullptr;
   ~StbPixels() { stbi_image_free(data); }
@@ -57,6 +91,9 @@ Status decodeWithStb(const std::uint8_t* data, std::size_t size, RgbaPixels& pix
   if (width <= 0 || height <= 0 || width > kMaxDecodedSide || height > kMaxDecodedSide ||
       static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
     return width <= 0 || height <= 0 ? damaged : Status::kPictureTooLargeToRead;
+  }
+  if (!holdsItsRows(data, size)) {
+    return damaged;
   }
   StbPixels decoded;
   int gotWidth = 0;
