@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-packages.sh build web
+bash tools/install-packages.sh build tests web  # the browser tests use netpbm and cwebp too
 
 echo "== web page: kovrel and the site"
 cmake -S . -B build -DKOVREL_WERROR=ON
