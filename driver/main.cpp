@@ -125,6 +125,7 @@ std::string msxNameNote(const kovrel::driver::CommandLine& line, const RunOutput
 // to standard error, one line each.
 struct Console {
   bool quiet = false;
+  bool batch = false;  // every message ends its line, so the next picture's text starts a new one
 
   // Progress and results: standard output, unless quiet.
   void say(const std::string& text) const {
@@ -145,7 +146,7 @@ struct Console {
   // on standard error that names the picture.
   void error(const std::string& text, const std::string& path) const {
     if (!quiet) {
-      print(text);
+      print(batch && !text.empty() && text.back() != '\n' ? text + "\n" : text);
       std::fflush(stdout);
       return;
     }
@@ -291,7 +292,7 @@ int main(int argc, char** argv) try {
   for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
     quiet = quiet || std::string(argv[i]) == "--quiet";
   }
-  const Console console{quiet};
+  const Console console{quiet, line.batch};
   console.say("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
   console.say("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
   console.say("\n");
