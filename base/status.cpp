@@ -33,6 +33,13 @@ std::string statusMessage(const Outcome& outcome) {
     case Status::kUnsupportedJpeg:
       return outcome.path + ": a kind of JPEG Kovrel does not read (12-bit, lossless or hierarchical); "
              "save it as an 8-bit JPEG or as a PNG.\n";
+    case Status::kDamagedGif:
+      return outcome.path + ": the GIF file is damaged or cut short, or holds no picture.\n";
+    case Status::kDamagedBmp:
+      return outcome.path + ": the BMP file is damaged or cut short, or of a kind Kovrel does not read "
+             "(RLE-compressed); save it as an uncompressed BMP or as a PNG.\n";
+    case Status::kDamagedWebp:
+      return outcome.path + ": the WebP file is damaged or cut short.\n";
     case Status::kCannotCreate:
       return "cannot create " + outcome.path + " file!\n";
     case Status::kPaletteUnreadable:

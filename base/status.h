@@ -17,6 +17,9 @@ enum class Status {
   kDamagedJpeg,        // a JPEG file that is damaged or cut short
   kCmykJpeg,           // a CMYK or YCCK JPEG
   kUnsupportedJpeg,    // a JPEG process libjpeg-turbo does not decode (12-bit, lossless, ...)
+  kDamagedGif,         // a GIF file that is damaged, cut short or has no frame
+  kDamagedBmp,         // a BMP file that is damaged, cut short or of a kind not read (RLE)
+  kDamagedWebp,        // a WebP file that is damaged or cut short
   kCannotCreate,       // an output file could not be written completely
   kCannotRestore,      // after a failed output, an earlier one could not be put back
   kOutOfMemory,        // the system refused memory

@@ -57,14 +57,32 @@ Status fitTga(Picture& picture, const Framing& framing) {
 }
 
 #if KOVREL_PICTURE_CODECS
-bool isPngOrJpeg(const std::uint8_t* data, std::size_t size) {
+bool isCodecFormat(const std::uint8_t* data, std::size_t size) {
   return pictureFormatOf(data, size) != PictureFormat::kTga;
 }
 
 Status decodeCompressed(const std::uint8_t* data, std::size_t size, Picture& picture, const Framing& framing) {
   RgbaPixels pixels;
-  const Status decoded = pictureFormatOf(data, size) == PictureFormat::kPng ? decodePng(data, size, pixels)
-                                                                             : decodeJpeg(data, size, pixels);
+  Status decoded = Status::kUnsupportedFormat;
+  switch (pictureFormatOf(data, size)) {
+    case PictureFormat::kPng:
+      decoded = decodePng(data, size, pixels);
+      break;
+    case PictureFormat::kJpeg:
+      decoded = decodeJpeg(data, size, pixels);
+      break;
+    case PictureFormat::kGif:
+      decoded = decodeGif(data, size, pixels);
+      break;
+    case PictureFormat::kBmp:
+      decoded = decodeBmp(data, size, pixels);
+      break;
+    case PictureFormat::kWebp:
+      decoded = decodeWebp(data, size, pixels);
+      break;
+    case PictureFormat::kTga:
+      break;
+  }
   if (decoded != Status::kOk) {
     return decoded;
   }
@@ -93,7 +111,7 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
     }
   }
 #if KOVREL_PICTURE_CODECS
-  if (isPngOrJpeg(block, size)) {
+  if (isCodecFormat(block, size)) {
     // A photograph's file may be larger than the block: the rest follows,
     // up to kMaxPictureFileBytes.
     std::vector<std::uint8_t> whole;
@@ -110,6 +128,7 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
       return {Status::kPictureTooLargeToRead, path};
     }
     const std::uint8_t* const data = whole.empty() ? block : whole.data();
+    picture.fromTga = false;
     return {decodeCompressed(data, whole.empty() ? size : whole.size(), picture, framing), path};
   }
 #endif
@@ -120,8 +139,10 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
 
 Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture, const Framing& framing) {
   picture.image = newWorkingImage();
+  picture.fromTga = true;
 #if KOVREL_PICTURE_CODECS
-  if (isPngOrJpeg(data, size)) {
+  if (isCodecFormat(data, size)) {
+    picture.fromTga = false;
     return decodeCompressed(data, size, picture, framing);
   }
 #endif

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "colour/palette_file.h"
 
@@ -152,19 +153,32 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     line.error = message + "\n";
     return line;
   };
+  const auto addPicture = [&line](const std::string& path) {
+    if (line.hasPicture) {
+      line.morePictures.push_back(path);
+    } else {
+      line.hasPicture = true;
+      line.picture = path;
+    }
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--") {
-      if (i + 1 < argc) {
-        line.hasPicture = true;
-        line.picture = argv[i + 1];
+      for (++i; i < argc; ++i) {
+        addPicture(argv[i]);
       }
       break;
     }
+    if (argument == "-h") {
+      struct stat status;
+      if (stat(argument.c_str(), &status) != 0) {
+        line.help = true;  // no file of that name: the usual short form of --help
+        continue;
+      }
+    }
     if (argument.rfind("--", 0) != 0) {
-      line.hasPicture = true;
-      line.picture = argument;
-      break;
+      addPicture(argument);
+      continue;
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
@@ -177,11 +191,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       (name == "--help" ? line.help : line.version) = true;
       continue;
     }
-    if (name == "--dedupe") {
+    if (name == "--dedupe" || name == "--batch" || name == "--quiet") {
       if (hasValue) {
-        return fail("--dedupe takes no value.");
+        return fail(name + " takes no value.");
       }
-      line.dedupe = true;
+      (name == "--dedupe" ? line.dedupe : name == "--batch" ? line.batch : line.quiet) = true;
       continue;
     }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
@@ -274,12 +288,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string helpText() {
-  return "Usage: kovrel [OPTION]... PICTURE\n"
-         "Converts a PNG, JPEG or 24-bit TGA picture into TMS9918 screen 2 pattern and\n"
-         "colour tables (PICTURE.CHR, PICTURE.CLR) and a preview (PICTURE_tms.tga)\n"
-         "beside it. Without a fit the picture must be 512 x 512 or smaller.\n"
+  return "Usage: kovrel [OPTION]... PICTURE [OPTION]...\n"
+         "       kovrel --batch [OPTION]... PICTURE...\n"
+         "Converts a PNG, JPEG, GIF (its first frame), BMP, WebP or 24-bit TGA picture\n"
+         "into TMS9918 screen 2 pattern and colour tables (PICTURE.CHR, PICTURE.CLR)\n"
+         "and a preview (PICTURE_tms.tga) beside it. Without a fit the picture must be\n"
+         "512 x 512 or smaller.\n"
          "\n"
-         "Options come before the picture; -- ends them.\n"
+         "Options come before or after the picture; -- ends them.\n"
          "  --palette=NAME|FILE  the chip's colours: a preset (mame, datasheet, v9938)\n"
          "                       or a palette file, GIMP .gpl or lines of RRGGBB;\n"
          "                       15 colours (1-15) or 16 (0-15). Default: mame\n"
@@ -315,7 +331,11 @@ std::string helpText() {
          "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
          "                       for the usual names, else the base name of every\n"
          "                       file (--output=out/title: out/title.CHR, ...)\n"
-         "  --help               this text\n"
+         "  --batch              convert every PICTURE in turn with the same options;\n"
+         "                       carry on after one that fails, exit 1 if any failed\n"
+         "  --quiet              no banner, progress or statistics; errors (one line\n"
+         "                       each) and warnings go to standard error\n"
+         "  --help               this text (-h too, when no file is named -h)\n"
          "  --version            the version\n"
          "\n"
          "Exit status: 0 converted, 1 the picture or an output failed, 2 a usage error.\n";

@@ -1,12 +1,16 @@
-// kovrel's command line: [OPTION]... PICTURE [ignored]...
+// kovrel's command line: [OPTION]... PICTURE [OPTION]... [more pictures]
 //
-// Options are the arguments before the picture that begin with "--"; "--"
-// alone ends them. The first other argument is the picture, and arguments
-// after it are ignored. A path that begins with "--" can be given as
-// ./--name; one that begins with a single "-" is an ordinary path.
+// Options are the arguments that begin with "--", before or after the
+// picture; "--" alone ends them, and every argument after it is a picture.
+// The first other argument is the picture; without --batch the other
+// pictures are ignored (the program says so on standard error), with it
+// each is converted in turn. A path that begins with "--" can be given as
+// ./--name; one that begins with a single "-" is an ordinary path, except
+// "-h", which asks for the help when no file of that name exists.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/conversion.h"
 #include "files/run_files.h"
@@ -23,8 +27,11 @@ struct CommandLine {
   std::string output;  // --output, as given; empty when not given
   bool help = false;
   bool version = false;
+  bool batch = false;  // --batch: every picture in turn
+  bool quiet = false;  // --quiet: errors alone, on standard error
   bool hasPicture = false;
   std::string picture;  // the path exactly as typed
+  std::vector<std::string> morePictures;  // the picture arguments after the first
   std::string error;    // the one line that says what is wrong, newline included; empty when none
 };
 

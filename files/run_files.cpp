@@ -29,14 +29,20 @@ struct NameBase {
   bool tableRule = false;
 };
 
-// True when the file name in path (which starts at nameStart) ends in
-// .png, .jpg or .jpeg, in any case; dot is then where that ending starts.
-bool isPngOrJpegName(const std::string& path, std::size_t nameStart, std::size_t& dot) {
+// True when the file name in path (which starts at nameStart) ends in the
+// extension of a picture format other than TGA (.png, .jpg, .jpeg, .gif,
+// .bmp, .webp), in any case; dot is then where that ending starts.
+bool isOtherPictureName(const std::string& path, std::size_t nameStart, std::size_t& dot) {
   dot = path.rfind('.');
   if (dot == std::string::npos || dot < nameStart || path.size() - dot < 4 || path.size() - dot > 5) {
     return false;
   }
-  return endsAs(path, dot, ".png") || endsAs(path, dot, ".jpg") || endsAs(path, dot, ".jpeg");
+  for (const char* extension : {".png", ".jpg", ".jpeg", ".gif", ".bmp", ".webp"}) {
+    if (endsAs(path, dot, extension)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 NameBase nameBase(const std::string& inputPath, const std::string& output) {
@@ -46,13 +52,13 @@ NameBase nameBase(const std::string& inputPath, const std::string& output) {
   const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
   std::size_t dot = 0;
   if (output.empty()) {
-    if (isPngOrJpegName(inputPath, nameStart, dot)) {
+    if (isOtherPictureName(inputPath, nameStart, dot)) {
       return {inputPath.substr(0, dot), false};
     }
     return {inputPath, true};
   }
   std::string path = output + inputPath.substr(nameStart);
-  if (isPngOrJpegName(path, output.size(), dot)) {
+  if (isOtherPictureName(path, output.size(), dot)) {
     path.erase(dot);
     return {path, false};
   }

@@ -1,4 +1,4 @@
-// PNG and JPEG input, told from TGA by the file's first bytes.
+// PNG, JPEG, GIF, BMP and WebP input, told from TGA by the file's first bytes.
 //
 // Both readers decode to 8-bit RGBA (image/pixels.h) using the stored pixel
 // values: gamma (gAMA, cHRM, sRGB) and ICC profile data are ignored, as a
@@ -22,11 +22,14 @@
 
 namespace kovrel {
 
-enum class PictureFormat { kTga, kPng, kJpeg };
+enum class PictureFormat { kTga, kPng, kJpeg, kGif, kBmp, kWebp };
 
 // kPng when data starts with the PNG signature, kJpeg when it starts with a
-// JPEG start-of-image marker followed by another marker (FF D8 FF), kTga
-// otherwise. Neither signature can begin a valid TGA (its byte 2 must be 2).
+// JPEG start-of-image marker followed by another marker (FF D8 FF), kGif for
+// "GIF87a" or "GIF89a", kWebp for "RIFF", a length, "WEBP", kBmp for "BM"
+// unless the header is one the TGA reader takes (byte 2 is 2, byte 16 is 24
+// and byte 17 is 0; a BMP's byte 16 is 0), kTga otherwise. No other
+// signature can begin a valid TGA (its byte 2 must be 2).
 PictureFormat pictureFormatOf(const std::uint8_t* data, std::size_t size);
 
 // Decodes the PNG file's bytes into pixels. Returns kOk, kDamagedPng or
@@ -39,6 +42,15 @@ Status decodePng(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels)
 // kPictureTooLargeToRead. On failure pixels are unspecified. Throws
 // std::bad_alloc when no memory is left.
 Status decodeJpeg(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+
+// Decode the GIF's first frame, the BMP or the WebP (its first frame when
+// animated) into pixels. Return kOk, kDamagedGif, kDamagedBmp or
+// kDamagedWebp (also for a kind the library does not read, such as an RLE
+// BMP), or kPictureTooLargeToRead, which is decided from the header before
+// anything is decoded. Throw std::bad_alloc when no memory is left.
+Status decodeGif(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+Status decodeBmp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+Status decodeWebp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
 
 // The EXIF orientation (1 ... 8) an APP1 segment's body (after the marker's
 // length field) gives, or 1 when it is not EXIF or has no valid orientation.

@@ -46,6 +46,16 @@ PictureFormat pictureFormatOf(const std::uint8_t* data, std::size_t size) {
   if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
     return PictureFormat::kJpeg;
   }
+  if (size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0)) {
+    return PictureFormat::kGif;
+  }
+  if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0) {
+    return PictureFormat::kWebp;
+  }
+  const bool tgaHeader = size >= 18 && data[2] == 2 && data[16] == 24 && data[17] == 0;
+  if (size >= 2 && data[0] == 'B' && data[1] == 'M' && !tgaHeader) {
+    return PictureFormat::kBmp;
+  }
   return PictureFormat::kTga;
 }
 

@@ -55,6 +55,11 @@ const ui = {
   msxNames: $('msx-names'),
   msxNamesLabel: $('msx-names-label'),
   tableNote: $('table-note'),
+  resultColumn: $('result-column'),
+  filesProblem: $('files-problem'),
+  zipLine: $('zip-line'),
+  downloadAll: $('download-all'),
+  zipNote: $('zip-note'),
 };
 const kOriginalNote = ui.originalNote.textContent;
 
@@ -63,8 +68,10 @@ let picture = null;
 let pictureInfo = null;
 let picturesChosen = 0;
 let paletteFile = null;  // { name, text } while a palette file is in use
+let paletteBefore = null;  // the palette file in use before the one being tried, if any
 let shown = null;        // the result on screen: { job, reply }
 let downloadUrls = [];
+let offered = [];  // the files offered for download: { name, blob }, for the ZIP
 
 function setState(state) {
   document.body.dataset.state = state;
@@ -229,8 +236,14 @@ function convert() {
   }
   const settings = readSettings();
   updateFileControls(settings);
+  ui.filesProblem.hidden = settings.formats.length !== 0;
   if (settings.formats.length === 0) {
-    showError('Choose at least one file to make.');
+    ui.filesProblem.textContent = 'Choose at least one file to make.';
+    clearDownloads();
+    ui.downloads.hidden = true;
+    ui.zipLine.hidden = true;
+    ui.status.textContent = 'Nothing to make: choose a file under Files.';
+    setState('error');
     return;
   }
   const job = { id: ++jobsStarted, picture, settings };
@@ -272,10 +285,23 @@ function finishJob(reply) {
   } else if (reply.stage === 'picture') {
     showError(`“${job.picture.fileName}” could not be read as a picture: ${reply.message}`);
   } else if (reply.stage === 'palette') {
-    showError(`The palette file could not be used: ${reply.message}`);
+    refusePaletteFile(job.settings.palette.name, reply.message);
   } else {
     showError(`${job.picture.fileName} could not be converted: ${reply.message}`);
   }
+}
+
+// A palette file the core refused: the palette in use before it stays in
+// use (a preset, or the previous file), and the note beside the palette
+// control says so; the picture is converted again with it.
+function refusePaletteFile(name, message) {
+  paletteFile = paletteBefore;
+  paletteBefore = null;
+  ui.paletteFile.value = '';
+  const still = paletteFile ? `the palette file ${paletteFile.name}` : `the ${ui.palette.value} palette`;
+  ui.paletteNote.textContent = `${name} was not used: ${message} Still in use: ${still}.`;
+  ui.paletteNote.classList.add('problem');
+  convert();
 }
 
 // Original size is offered only for pictures the converter takes as they
@@ -306,6 +332,7 @@ function showError(message) {
   ui.error.hidden = false;
   ui.views.hidden = true;
   ui.downloads.hidden = true;
+  ui.zipLine.hidden = true;
   shown = null;
   clearDownloads();
   ui.status.textContent = '';
@@ -323,7 +350,9 @@ function clearDownloads() {
     URL.revokeObjectURL(url);
   }
   downloadUrls = [];
+  offered = [];
   ui.downloadList.replaceChildren();
+  ui.zipNote.textContent = '';
 }
 
 // The pixels of a preview TGA (bottom-up, blue green red) as ImageData.
@@ -347,17 +376,35 @@ function drawOn(canvas, image) {
   canvas.getContext('2d').putImageData(image, 0, 0);
 }
 
+// The room the result column leaves the picture: its width, and the height
+// of the column's limit (the window's, or part of it on a narrow window)
+// less what the column holds besides the picture.
+function pictureRoom() {
+  const column = ui.resultColumn;
+  const style = getComputedStyle(column);
+  const limit = parseFloat(style.maxHeight) || window.innerHeight;
+  const padding = parseFloat(style.paddingTop) + parseFloat(style.paddingBottom);
+  ui.stage.style.height = '0px';
+  const others = column.scrollHeight - padding;
+  return { width: ui.views.clientWidth || document.documentElement.clientWidth,
+           height: Math.max(limit - padding - others, 48) };
+}
+
 // The zoom in use: the one chosen, or the largest whole number (1 to 4) at
-// which the picture fits the width there is.
-function zoomFor(width) {
+// which the picture fits the room there is, across and down; a picture too
+// large for that even at 1x is scaled down to fit.
+function zoomFor(width, height) {
   const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
   if (ui.zoom.value !== 'auto') {
     return Number(ui.zoom.value);
   }
-  const room = ui.views.clientWidth || document.documentElement.clientWidth;
+  const room = pictureRoom();
   let zoom = kLargestZoom;
-  while (zoom > 1 && width * zoom * aspect > room) {
+  while (zoom > 1 && (width * zoom * aspect > room.width || height * zoom > room.height)) {
     zoom -= 1;
+  }
+  if (width * aspect > room.width || height > room.height) {
+    zoom = Math.min(room.width / (width * aspect), room.height / height);
   }
   return zoom;
 }
@@ -367,7 +414,7 @@ function layoutViews() {
     return;
   }
   const { width, height } = shown.reply;
-  const zoom = zoomFor(width);
+  const zoom = zoomFor(width, height);
   const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
   const cssWidth = width * zoom * aspect;
   const cssHeight = height * zoom;
@@ -387,7 +434,8 @@ function layoutViews() {
     `${before ? 'Before: the picture as converted (fitted and adjusted)' : 'Screen 2 result'}: ` +
     `${plural(Math.ceil(width / kTileSide), 'tile', 'tiles')} across, ` +
     `${plural(Math.ceil(height / kTileSide), 'tile', 'tiles')} down, ` +
-    `${plural(shown.reply.runCount, 'tile line', 'tile lines')}; shown at ${zoom}×` +
+    `${plural(shown.reply.runCount, 'tile line', 'tile lines')}; shown at ` +
+    (zoom >= 1 ? `${zoom}×` : `${Math.round(zoom * 100)} %, smaller than its pixels`) +
     (ui.tvView.checked ? ', with television pixels (8:7)' : '');
 }
 
@@ -401,6 +449,7 @@ function updateCommand() {
 }
 
 function addDownload(fileName, blob, description) {
+  offered.push({ name: fileName, blob });
   const url = URL.createObjectURL(blob);
   downloadUrls.push(url);
   const link = document.createElement('a');
@@ -523,6 +572,8 @@ async function showResult(job, reply) {
   ui.error.hidden = true;
   ui.views.hidden = false;
   ui.downloads.hidden = false;
+  ui.zipLine.hidden = false;
+  ui.downloadAll.textContent = `Download all ${offered.length} files (${zipName(job.picture.fileName)})`;
   layoutViews();
   setState('done');
 }
@@ -559,8 +610,10 @@ ui.settings.addEventListener('submit', (event) => event.preventDefault());
 
 ui.palette.addEventListener('change', () => {
   paletteFile = null;
+  paletteBefore = null;
   ui.paletteFile.value = '';
   ui.paletteNote.textContent = '';
+  ui.paletteNote.classList.remove('problem');
   convert();
 });
 
@@ -569,8 +622,10 @@ ui.paletteFile.addEventListener('change', async () => {
   if (!file) {
     return;
   }
+  paletteBefore = paletteFile;
   paletteFile = { name: file.name, text: await file.text() };
   ui.paletteNote.textContent = `In use: ${file.name}. Choosing a preset above returns to it.`;
+  ui.paletteNote.classList.remove('problem');
   convert();
 });
 
@@ -596,6 +651,26 @@ ui.msxNames.addEventListener('change', () => {
   }
 });
 window.addEventListener('resize', layoutViews);
+
+// The archive's name: the picture's, its extension replaced by .zip.
+function zipName(fileName) {
+  const dot = fileName.lastIndexOf('.');
+  return `${dot > 0 ? fileName.slice(0, dot) : fileName}.zip`;
+}
+
+ui.downloadAll.addEventListener('click', async () => {
+  if (!shown || offered.length === 0) {
+    return;
+  }
+  const files = await Promise.all(offered.map(async (file) => ({
+    name: file.name, bytes: new Uint8Array(await file.blob.arrayBuffer()) })));
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([makeZip(files)], { type: 'application/zip' }));
+  link.download = zipName(shown.job.picture.fileName);
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60_000);
+  ui.zipNote.textContent = `${link.download}: ${files.map((file) => file.name).join(', ')}.`;
+});
 
 ui.copyCommand.addEventListener('click', async () => {
   try {

@@ -798,3 +798,144 @@ test('opened as a file, the page says it must be served and how', kTimeout, asyn
   await page.screenshot({ path: path.join(artefacts, 'l-file-url.png'), fullPage: true });
   await context.close();
 });
+
+// ---- Layout, messages beside their controls, the ZIP -------------------
+
+// True when the element's box lies wholly inside the viewport.
+function insideViewport(page, selector) {
+  return page.$eval(selector, (element) => {
+    const box = element.getBoundingClientRect();
+    return box.width > 0 && box.height > 0 && box.left >= 0 && box.top >= 0 &&
+      box.right <= window.innerWidth && box.bottom <= window.innerHeight;
+  });
+}
+
+test('the result and the dither slider are in the window together, also while the slider moves', kTimeout,
+  async () => {
+    for (const viewport of [{ width: 1280, height: 900 }, { width: 1366, height: 768 },
+                            { width: 390, height: 844 }]) {
+      const what = `${viewport.width} x ${viewport.height}`;
+      const { context, page, problems } = await openPage({ viewport });
+      assert.equal(await choosePicture(page, 'view.png', 'image/png', encodePng(photoLike(256, 192))), 'done');
+      assert.ok(await insideViewport(page, '#stage'), `${what}: the result is out of the window`);
+      assert.ok(await insideViewport(page, '#dither'), `${what}: the dither slider is out of the window`);
+      await page.focus('#dither');
+      for (let i = 0; i < 5; ++i) {
+        await page.keyboard.press('ArrowLeft');
+      }
+      assert.equal(await finished(page), 'done');
+      assert.ok(await insideViewport(page, '#stage'), `${what}: the result left the window as the slider moved`);
+      assert.ok(await insideViewport(page, '#dither'), `${what}: the slider left the window`);
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth),
+                `${what}: the page scrolls sideways`);
+      // The largest whole zoom that fits: 3x on the wide windows, 1x on the phone.
+      const zoom = viewport.width > 1000 ? 3 : 1;
+      assert.equal(await page.$eval('#result-view', (c) => c.getBoundingClientRect().height), 192 * zoom, what);
+      // Controls added later (a further fieldset) keep both in view.
+      await page.evaluate(() => {
+        const extra = document.createElement('fieldset');
+        extra.innerHTML = '<legend>More</legend><label>A setting <select><option>one</option></select></label>';
+        document.querySelector('#settings').append(extra);
+        window.dispatchEvent(new Event('resize'));
+      });
+      assert.ok(await insideViewport(page, '#stage'), `${what}: an added control pushed the result out`);
+      await page.screenshot({ path: path.join(artefacts, `m-layout-${viewport.width}x${viewport.height}.png`) });
+      assert.deepEqual(problems, [], what);
+      await context.close();
+    }
+  });
+
+test('a refused palette file leaves the palette in use, and says so beside it', kTimeout, async () => {
+  const { context, page, problems } = await openPage({ viewport: { width: 1366, height: 768 } });
+  const png = encodePng(photoLike(256, 192));
+  assert.equal(await choosePicture(page, 'pal.png', 'image/png', png), 'done');
+  await page.selectOption('#palette', 'datasheet');
+  assert.equal(await finished(page), 'done');
+  const tryPalette = async (name, text) => {
+    await page.setInputFiles('#palette-file', { name, mimeType: 'text/plain', buffer: Buffer.from(text) });
+    await page.waitForFunction((n) => document.querySelector('#palette-note').textContent.includes(n), name);
+    return finished(page);
+  };
+  assert.equal(await tryPalette('bad.gpl', 'GIMP Palette\n1 2\n'), 'done');
+  assert.match(await page.textContent('#palette-note'),
+               /^bad\.gpl was not used: .*line 2.* Still in use: the datasheet palette\.$/);
+  assert.ok(await insideViewport(page, '#palette-note'), 'the palette message is out of the window');
+  assert.equal(await page.isVisible('#result-view'), true);
+  assert.match(await page.textContent('#command'), /^kovrel --palette=datasheet --fit=crop pal\.png$/);
+  await assertSameAsProgram(page, path.join(artefacts, 'n-palette'), { 'pal.png': png }, 'after a refused file');
+  // A good file, then a bad one: the good file stays in use.
+  assert.equal(await tryPalette('test.gpl', kGpl), 'done');
+  assert.equal(await tryPalette('short.gpl', 'GIMP Palette\n0 0 0\n'), 'done');
+  assert.match(await page.textContent('#palette-note'), /Still in use: the palette file test\.gpl\.$/);
+  await assertSameAsProgram(page, path.join(artefacts, 'n-palette-file'),
+                            { 'pal.png': png, 'test.gpl': Buffer.from(kGpl) }, 'the earlier file');
+  await page.screenshot({ path: path.join(artefacts, 'n-palette-refused.png') });
+  // No file to make: said beside the file choices.
+  for (const format of ['chr', 'clr', 'tga']) {
+    await page.uncheck(`input[name=format][value=${format}]`);
+  }
+  assert.equal(await finished(page), 'error');
+  assert.equal(await page.textContent('#files-problem'), 'Choose at least one file to make.');
+  assert.equal(await page.isVisible('#files-problem'), true);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('all the files of a run come as one ZIP that unzip and Python read back', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  assert.equal(await choosePicture(page, 'zip me.png', 'image/png', encodePng(photoLike(200, 150))), 'done');
+  for (const format of ['sc2', 'raw', 'png']) {
+    await page.check(`input[name=format][value=${format}]`);
+    assert.equal(await finished(page), 'done');
+  }
+  const offered = await offeredFiles(page);
+  const folder = path.join(artefacts, 'o-zip');
+  fs.mkdirSync(folder, { recursive: true });
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click('#download-all')]);
+  assert.equal(file.suggestedFilename(), 'zip me.zip');
+  const zipPath = path.join(folder, 'zip me.zip');
+  await file.saveAs(zipPath);
+  // Python's zipfile checks every CRC-32 and gives back the members.
+  const listed = JSON.parse(execFileSync('python3', ['-c', `
+import json, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    assert z.testzip() is None
+    print(json.dumps({i.filename: list(z.read(i)) for i in z.infolist()}))
+`, zipPath]).toString());
+  assert.deepEqual(Object.keys(listed).sort(), Object.keys(offered).sort());
+  for (const [name, bytes] of Object.entries(offered)) {
+    assertSameBytes(Buffer.from(listed[name]), bytes, `${name} in the ZIP`);
+  }
+  if (fs.existsSync('/usr/bin/unzip')) {
+    assert.match(execFileSync('unzip', ['-t', zipPath]).toString(), /No errors detected/);
+  }
+  assert.match(await page.textContent('#zip-note'), /^zip me\.zip: /);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('GIF, BMP and WebP: the command line the page shows gives the page\'s bytes', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const folder = path.join(artefacts, 'p-formats');
+  fs.mkdirSync(folder, { recursive: true });
+  const pixels = photoLike(120, 90);
+  const ppm = Buffer.concat([Buffer.from(`P6\n${pixels.width} ${pixels.height}\n255\n`), pixels.rgb]);
+  fs.writeFileSync(path.join(folder, 'in.ppm'), ppm);
+  const make = (command) => execFileSync('bash', ['-o', 'pipefail', '-c', command], { cwd: folder });
+  const files = {
+    'pic.gif': make('pnmquant 200 in.ppm 2>/dev/null | ppmtogif 2>/dev/null'),
+    'pic.bmp': make('ppmtobmp in.ppm 2>/dev/null'),
+    'pic8.bmp': make('pnmquant 100 in.ppm 2>/dev/null | ppmtobmp -bpp=8 2>/dev/null'),
+    'lossless.webp': make('cwebp -quiet -lossless in.ppm -o -'),
+    'lossy.webp': make('cwebp -quiet -q 75 in.ppm -o -'),
+  };
+  await page.check('input[name=fit][value=original]');
+  for (const [name, bytes] of Object.entries(files)) {
+    const type = name.endsWith('.gif') ? 'image/gif' : (name.endsWith('.bmp') ? 'image/bmp' : 'image/webp');
+    assert.equal(await choosePicture(page, name, type, bytes), 'done', name);
+    assert.match(await page.textContent('#command'), new RegExp(`^kovrel ${name.replace('.', '\\.')}$`));
+    await assertSameAsProgram(page, path.join(folder, name), { [name]: bytes }, name);
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
