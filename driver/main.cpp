@@ -155,7 +155,9 @@ int main(int argc, char** argv) try {
   }
   if ((line.formats & kovrel::driver::kScreenFormats) != 0 &&
       kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
-    return fail({kovrel::Status::kLargerThanScreen, path});
+    return fail({line.settings.framing.fit == kovrel::Fit::kNone ? kovrel::Status::kLargerThanScreen
+                                                                 : kovrel::Status::kLargerThanScreenFitted,
+                 path});
   }
 
   print(kovrel::driver::settingsLine(line));
