@@ -166,6 +166,8 @@ async function walkChunks(file, at, visit, passEmptyIdat = false) {
 // no more: once the picture's rows are complete, the rest of the stream is
 // neither inflated nor checked (libpng, as the program uses it, stops
 // there too). A damaged stream rejects with PngDamaged.
+const kInflateStep = 1 << 14;
+
 class CappedInflater {
   constructor(needed) {
     this.out = new Uint8Array(needed);
@@ -197,13 +199,16 @@ class CappedInflater {
     return this.have === this.out.length || this.failed;
   }
 
+  // Gives the stream the piece 16 KiB at a time, so that inflating stops
+  // within 16 MiB (the most 16 KiB of deflate data can give) of the end of
+  // the rows: the stream inflates whatever it is given.
   async write(piece) {
-    if (this.complete) {
-      return;
+    for (let from = 0; from < piece.length && !this.complete; from += kInflateStep) {
+      // A write settles once the stream has taken the bytes, or fails once
+      // the reading side has stopped; either way the reader's state decides.
+      const bytes = piece.slice(from, from + kInflateStep);
+      await Promise.race([this.writer.write(bytes).catch(() => {}), this.done]);
     }
-    // The write settles once the stream has taken the piece, or fails once
-    // the reading side has stopped; either way the reader's state decides.
-    await Promise.race([this.writer.write(piece.slice()).catch(() => {}), this.done]);
   }
 
   async finish() {
