@@ -241,6 +241,15 @@ TEST(HostileFiles, EachEndsInItsOutcomeWithinTheCostBound) {
                                       idat, pngChunk("IEND", {})}));
        },
        {}, ""},
+      {"an empty IDAT chunk with a wrong CRC, in a run", "badrun.png",
+       [](const Folder& d) {
+         const Bytes png = smallPng({});
+         Bytes bad = pngChunk("IDAT", {});
+         bad.back() ^= 1;
+         d.write("badrun.png", concat({Bytes(png.begin(), png.begin() + 33), repeat(pngChunk("IDAT", {}), 1000), bad,
+                                       Bytes(png.begin() + 33, png.end())}));
+       },
+       {}, "badrun.png: the PNG file is damaged or cut short.\n"},
       {"a 400 MB text chunk", "text.png",
        [](const Folder& d) {
          const Bytes png = smallPng({});
