@@ -60,7 +60,6 @@ class PictureStream {
   bool seekOver(std::size_t n);
 
   const std::uint8_t* head_;
-  std::size_t headSize_;
   std::FILE* rest_;
   std::vector<std::uint8_t> buffer_;
   const std::uint8_t* at_;   // the unread bytes: at_ .. end_

@@ -12,7 +12,7 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 }  // namespace
 
 PictureStream::PictureStream(const std::uint8_t* head, std::size_t headSize, std::FILE* rest)
-    : head_(head), headSize_(headSize), rest_(rest), at_(head), end_(head) {
+    : head_(head), rest_(rest), at_(head), end_(head) {
   const std::size_t kept = std::min(headSize, kMaxPictureFileBytes);
   end_ = head + kept;
   tooLarge_ = headSize > kMaxPictureFileBytes;
@@ -33,8 +33,7 @@ bool PictureStream::refill() {
   }
   if (passed_ >= kMaxPictureFileBytes) {
     // Only a byte beyond the limit makes the file too large.
-    int byte = std::fgetc(rest_);
-    tooLarge_ = byte != EOF;
+    tooLarge_ = std::fgetc(rest_) != EOF;
     return false;
   }
   buffer_.resize(std::min(kBufferBytes, kMaxPictureFileBytes - passed_));
