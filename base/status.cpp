@@ -40,10 +40,20 @@ std::string statusMessage(const Outcome& outcome) {
              "(RLE-compressed); save it as an uncompressed BMP or as a PNG.\n";
     case Status::kDamagedWebp:
       return outcome.path + ": the WebP file is damaged or cut short.\n";
+    case Status::kJpegComponents:
+      return outcome.path + ": a JPEG whose colour components are neither greyscale (1) nor colour (3), "
+             "which Kovrel does not read; save it as an RGB or greyscale JPEG, or as a PNG.\n";
+    case Status::kJpegTooManyScans:
+      return outcome.path + ": the JPEG file has more than 100 scans, more than Kovrel reads (an encoder "
+             "writes about 10); save it again as a JPEG or as a PNG.\n";
+    case Status::kPictureFileTooLarge:
+      return outcome.path + ": the file is larger than 512 MiB, more than Kovrel reads of a picture file.\n";
     case Status::kCannotCreate:
       return "cannot create " + outcome.path + " file!\n";
     case Status::kPaletteUnreadable:
       return "Palette file " + outcome.path + " cannot be read.\n";
+    case Status::kPaletteTooLarge:
+      return "Palette file " + outcome.path + " is larger than 1 MiB, more than a palette file can be.\n";
     case Status::kPaletteBadLine:
       return where() + "not a colour: a palette file has lines of RRGGBB or #RRGGBB, or is a GIMP palette.\n";
     case Status::kPaletteBadValue:
@@ -61,6 +71,9 @@ std::string statusMessage(const Outcome& outcome) {
     case Status::kLargerThanScreen:
       return outcome.path + " is larger than the 256 x 192 screen, which the sc2, raw, c, asm, ti and a99 formats hold: "
              "scale it to fit first (--fit).\n";
+    case Status::kLargerThanScreenFitted:
+      return outcome.path + " fitted to --size is larger than the 256 x 192 screen, which the sc2, raw, c, asm, ti "
+             "and a99 formats hold: give --size at most 256x192.\n";
   }
   return {};
 }

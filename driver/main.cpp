@@ -145,7 +145,11 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
   }
   if ((line.formats & kovrel::kScreenFormats) != 0 &&
       kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
-    return fail(console, {kovrel::Status::kLargerThanScreen, path}, path);
+    return fail(console,
+                {line.settings.framing.fit == kovrel::Fit::kNone ? kovrel::Status::kLargerThanScreen
+                                                                 : kovrel::Status::kLargerThanScreenFitted,
+                 path},
+                path);
   }
 
   console.say(kovrel::driver::settingsLine(line));

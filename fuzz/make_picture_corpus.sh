@@ -81,4 +81,5 @@ printf '\xff\xd8\xff' > "$out/soi.jpg"
 for seed in white-1x1.tga truncated-8x8.tga gradient-13x11.tga rle.tga; do
   cp "$here/corpus/tga_reader/$seed" "$out/$seed"
 done
+python3 "$here/make_hostile_seeds.py"
 ls "$out"

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         status == Status::kPictureTooLargeToRead);
     } else if (format == PictureFormat::kJpeg) {
       KOVREL_FUZZ_CHECK(status == Status::kDamagedJpeg || status == Status::kCmykJpeg ||
-                        status == Status::kUnsupportedJpeg || status == Status::kPictureTooLarge ||
+                        status == Status::kUnsupportedJpeg || status == Status::kJpegComponents ||
+                        status == Status::kJpegTooManyScans || status == Status::kPictureTooLarge ||
                         status == Status::kPictureTooLargeToRead);
     } else if (format == PictureFormat::kGif || format == PictureFormat::kBmp || format == PictureFormat::kWebp) {
       const Status damaged = format == PictureFormat::kGif   ? Status::kDamagedGif

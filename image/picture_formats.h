@@ -16,6 +16,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <vector>
 
 #include "base/status.h"
 #include "image/pixels.h"
@@ -32,16 +34,64 @@ enum class PictureFormat { kTga, kPng, kJpeg, kGif, kBmp, kWebp };
 // signature can begin a valid TGA (its byte 2 must be 2).
 PictureFormat pictureFormatOf(const std::uint8_t* data, std::size_t size);
 
-// Decodes the PNG file's bytes into pixels. Returns kOk, kDamagedPng or
-// kPictureTooLargeToRead. On failure pixels are unspecified. Throws
+// The largest PNG, JPEG, GIF, BMP or WebP file read.
+constexpr std::size_t kMaxPictureFileBytes = std::size_t{512} << 20;
+
+// The most scans a JPEG may have. A progressive encoder writes about ten;
+// each scan of a large picture costs as much as decoding it again.
+constexpr int kMaxJpegScans = 100;
+
+// A picture file's bytes, read front to back as far as a reader needs:
+// head[0 .. headSize) first, then, when rest is not null, what is left in
+// that open file, a buffer at a time. Bytes past kMaxPictureFileBytes count
+// as missing, and tooLarge() tells that this was why the file ended.
+class PictureStream {
+ public:
+  PictureStream(const std::uint8_t* head, std::size_t headSize, std::FILE* rest = nullptr);
+
+  // Copies the next n bytes to out; false when the file ends first.
+  bool read(std::uint8_t* out, std::size_t n);
+  // Passes over the next n bytes; false when the file ends first.
+  bool skip(std::size_t n);
+  // The next bytes, at most most of them, without copying (valid until the
+  // next call); got is 0 at the end of the file.
+  const std::uint8_t* next(std::size_t most, std::size_t& got);
+  bool tooLarge() const { return tooLarge_; }
+
+ private:
+  bool refill();
+  bool seekOver(std::size_t n);
+
+  const std::uint8_t* head_;
+  std::FILE* rest_;
+  std::vector<std::uint8_t> buffer_;
+  const std::uint8_t* at_;   // the unread bytes: at_ .. end_
+  const std::uint8_t* end_;
+  std::size_t passed_ = 0;   // bytes before at_'s buffer
+  bool inHead_ = true;
+  bool tooLarge_ = false;
+};
+
+// The sides a reader accepts before decoding a pixel: at most the decoders'
+// limits (kPictureTooLargeToRead), and at most largestSide a side
+// (kPictureTooLarge, for a picture that is not fitted).
+struct SideLimit {
+  int largestSide = kMaxDecodedSide;
+};
+
+// Decodes the PNG file's bytes into pixels. Image data past the picture's
+// last row is not inflated; the chunks after it need only be whole up to
+// IEND. Returns kOk, kDamagedPng, kPictureTooLarge, kPictureTooLargeToRead
+// or kPictureFileTooLarge. On failure pixels are unspecified. Throws
 // std::bad_alloc when no memory is left.
-Status decodePng(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+Status decodePng(PictureStream& file, const SideLimit& limit, RgbaPixels& pixels);
 
 // Decodes the JPEG file's bytes into pixels, EXIF orientation applied.
-// Returns kOk, kDamagedJpeg, kCmykJpeg, kUnsupportedJpeg or
-// kPictureTooLargeToRead. On failure pixels are unspecified. Throws
+// Returns kOk, kDamagedJpeg, kCmykJpeg, kUnsupportedJpeg, kJpegComponents,
+// kJpegTooManyScans, kPictureTooLarge, kPictureTooLargeToRead or
+// kPictureFileTooLarge. On failure pixels are unspecified. Throws
 // std::bad_alloc when no memory is left.
-Status decodeJpeg(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+Status decodeJpeg(PictureStream& file, const SideLimit& limit, RgbaPixels& pixels);
 
 // Decode the GIF's first frame, the BMP or the WebP (its first frame when
 // animated) into pixels. Return kOk, kDamagedGif, kDamagedBmp or

@@ -32,6 +32,9 @@ const kWasiNoSys = 52;
 // core sees them, to bound the memory a photograph takes.
 const kLargestDecodedSide = 4096;
 const kTgaHeaderSize = 18;
+// All of a TGA the program reads (kMaxTgaBytes: header, the longest ID
+// field and colour map, a 512 x 512 picture); the rest of a file is unused.
+const kMaxTgaBytes = 18 + 255 + 65535 * 32 + 512 * 512 * 3;
 
 // A module using one SIMD instruction (i8x16.splat): it validates only
 // where wasm SIMD is supported.
@@ -202,9 +205,50 @@ function bitmapPixels(bitmap) {
   return context.getImageData(0, 0, bitmap.width, bitmap.height, { colorSpace: 'srgb' }).data;
 }
 
+// What the program refuses in a JPEG before decoding it, as its message
+// says it: components that are neither grey nor colour (nor CMYK, which
+// the browser reads), or more scans than kMaxJpegScans. Null otherwise.
+function jpegProblem(bytes) {
+  let scans = 0;
+  for (let at = 2; at + 4 <= bytes.length;) {
+    const marker = bytes[at + 1];
+    if (bytes[at] !== 0xff || marker === 0xff || marker === 0x00 || marker === 0x01 ||
+        (marker >= 0xd0 && marker <= 0xd7)) {
+      at += bytes[at] !== 0xff || marker === 0xff ? 1 : 2;  // entropy-coded data, fill, RST
+      continue;
+    }
+    if (marker === 0xd9) {
+      break;
+    }
+    if (marker >= 0xc0 && marker <= 0xcf && marker !== 0xc4 && marker !== 0xc8 && marker !== 0xcc &&
+        at + 9 < bytes.length && ![1, 3, 4].includes(bytes[at + 9])) {
+      return 'a JPEG whose colour components are neither greyscale (1) nor colour (3), which Kovrel does not ' +
+        'read; save it as an RGB or greyscale JPEG, or as a PNG.';
+    }
+    if (marker === 0xda && ++scans > 100) {
+      return 'the JPEG file has more than 100 scans, more than Kovrel reads (an encoder writes about 10); ' +
+        'save it again as a JPEG or as a PNG.';
+    }
+    at += 2 + ((bytes[at + 2] << 8) | bytes[at + 3]);
+  }
+  return null;
+}
+
 // Reads the file into the module as the current picture; returns its info.
+// Only as much of the file is read as its reader needs: a TGA's first
+// kMaxTgaBytes (all the program reads of it), a PNG a window at a time.
 async function loadPicture(wasm, file) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
+  const head = new Uint8Array(await file.slice(0, kMaxTgaBytes).arrayBuffer());
+  const isPng = head[0] === 0x89 && String.fromCharCode(...head.subarray(1, 4)) === 'PNG';
+  const isJpeg = head[0] === 0xff && head[1] === 0xd8 && head[2] === 0xff;
+  if (browserDecodes(head) && file.size > kMaxPictureFileBytes) {
+    throw new PictureError('the file is larger than 512 MiB, more than Kovrel reads of a picture file.');
+  }
+  const bytes = isPng || !browserDecodes(head) ? head : new Uint8Array(await file.arrayBuffer());
+  const problem = isJpeg ? jpegProblem(bytes) : null;
+  if (problem) {
+    throw new PictureError(problem);
+  }
   if (looksLikeSvg(bytes)) {
     throw new PictureError('it is an SVG drawing, which the page does not read. ' +
       'Export it as a PNG of the size you want first.');
@@ -228,7 +272,7 @@ async function loadPicture(wasm, file) {
     // Decoded here, as the program's reader decodes it (png_decode.js); one
     // too large for that goes to the browser, which scales it down.
     try {
-      const png = await decodePng(bytes, kLargestDecodedSide);
+      const png = await decodePng(file, kLargestDecodedSide);
       const at = wasm.kovrel_picture_rgba(png.width, png.height);
       if (at === 0) {
         throw new PictureError(`at ${png.width} × ${png.height} it is larger than Kovrel reads.`);

@@ -938,4 +938,190 @@ test('GIF, BMP and WebP: the command line the page shows gives the page\'s bytes
   }
   assert.deepEqual(problems, []);
   await context.close();
+// ---- Hostile files: the page's cost and outcome, against the program's ----
+
+function pngChunk(type, data) {
+  const out = Buffer.alloc(12 + data.length);
+  out.writeUInt32BE(data.length, 0);
+  out.write(type, 4, 'latin1');
+  data.copy(out, 8);
+  out.writeUInt32BE(crcOf(out.subarray(4, 8 + data.length)), 8 + data.length);
+  return out;
+}
+
+// A 64 x 48 PNG whose image data carries extraMiB MiB of zeros past the
+// rows (one compressed MiB repeated; the checksum of the whole), with
+// chunks before and after it.
+function hostilePng({ extraMiB = 0, before = [], idatBefore = null } = {}) {
+  const { rgb } = photoLike(64, 48);
+  const rows = Buffer.alloc(48 * (1 + 64 * 3));
+  for (let y = 0; y < 48; ++y) {
+    rgb.copy(rows, y * (1 + 192) + 1, y * 192, (y + 1) * 192);
+  }
+  const full = { finishFlush: zlib.constants.Z_FULL_FLUSH };
+  const zeros = zlib.deflateRawSync(Buffer.alloc(1 << 20), full);
+  let a = 1;
+  let b = 0;
+  for (const byte of rows) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  b = (b + (((extraMiB * (1 << 20)) % 65521) * a) % 65521) % 65521;
+  const adler = Buffer.alloc(4);
+  adler.writeUInt32BE(((b << 16) | a) >>> 0);
+  const stream = Buffer.concat([zlib.deflateSync(rows, full), ...Array(extraMiB).fill(zeros),
+                                Buffer.from([1, 0, 0, 0xff, 0xff]), adler]);
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(64, 0);
+  header.writeUInt32BE(48, 4);
+  header.set([8, 2, 0, 0, 0], 8);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), pngChunk('IHDR', header),
+                        ...before, ...(idatBefore ? [idatBefore] : []), pngChunk('IDAT', stream),
+                        pngChunk('IEND', Buffer.alloc(0))]);
+}
+
+// The renderer processes of this test's browser, by process id.
+function ourRenderers() {
+  const parentOf = (pid) => Number(fs.readFileSync(`/proc/${pid}/stat`, 'latin1').replace(/^.*\) /s, '').split(' ')[1]);
+  const ours = (pid) => {
+    for (let p = pid; p > 1; p = parentOf(p)) {
+      if (p === process.pid) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const pids = [];
+  for (const name of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      if (fs.readFileSync(`/proc/${name}/cmdline`, 'latin1').includes('--type=renderer') && ours(Number(name))) {
+        pids.push(Number(name));
+      }
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return pids;
+}
+
+// Processor seconds (user and system) and peak and current memory (MiB) of a process.
+function usageOf(pid) {
+  const fields = fs.readFileSync(`/proc/${pid}/stat`, 'latin1').replace(/^.*\) /s, '').split(' ');
+  const status = fs.readFileSync(`/proc/${pid}/status`, 'latin1');
+  const kib = (key) => Number(status.match(new RegExp(`${key}:\\s+(\\d+)`))[1]);
+  return { seconds: (Number(fields[11]) + Number(fields[12])) / 100, peak: kib('VmHWM') / 1024, now: kib('VmRSS') / 1024 };
+}
+
+// The program's outcome on the file: its CHR, or its message's reason.
+function programOutcome(file) {
+  const folder = fs.mkdtempSync(path.join(artefacts, 'program-'));
+  const name = path.basename(file);
+  fs.symlinkSync(file, path.join(folder, name));
+  try {
+    execFileSync(kovrel, [name], { cwd: folder, stdio: 'pipe' });
+    const chr = fs.readFileSync(path.join(folder, name.replace(/\.[^.]+$/, '.CHR')));
+    return { converted: true, chr };
+  } catch (error) {
+    const text = error.stdout.toString();
+    return { converted: false, reason: text.slice(text.indexOf(`${name}: `) + name.length + 2).trim() };
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
+test('hostile files cost the page about a second and a few hundred MiB, with the program\'s outcome', { timeout: 600_000 }, async () => {
+  const folder = path.join(artefacts, 'hostile');
+  fs.mkdirSync(folder, { recursive: true });
+  const write = (name, bytes) => { fs.writeFileSync(path.join(folder, name), bytes); return path.join(folder, name); };
+  const sparse = (name, head, size) => {
+    const at = path.join(folder, name);
+    fs.writeFileSync(at, head);
+    fs.truncateSync(at, size);
+    return at;
+  };
+  const emptyIdats = (count) => {
+    const at = path.join(folder, 'empty-idat.png');
+    const png = hostilePng();
+    const empty = pngChunk('IDAT', Buffer.alloc(0));
+    const block = Buffer.concat(Array(1_000_000).fill(empty));
+    const fd = fs.openSync(at, 'w');
+    fs.writeSync(fd, png.subarray(0, 33));
+    for (let i = 0; i < count / 1_000_000; ++i) {
+      fs.writeSync(fd, block);
+    }
+    fs.writeSync(fd, png.subarray(33));
+    fs.closeSync(fd);
+    return at;
+  };
+  const zText = pngChunk('zTXt', Buffer.concat([Buffer.from('Comment\0\0', 'latin1'), zlib.deflateSync(Buffer.alloc(7_900_000))]));
+  const ppm = path.join(folder, 'g.ppm');
+  fs.writeFileSync(ppm, Buffer.concat([Buffer.from('P6 64 64 255\n'), Buffer.alloc(64 * 64 * 3, 90)]));
+  // A DC scan, then one AC scan, repeated (each repeat is valid, and costs
+  // as much as decoding the picture again).
+  const script = path.join(folder, 'scans.txt');
+  fs.writeFileSync(script, '0 1 2: 0 0 0 0;\n0: 1 63 0 0;\n1: 1 63 0 0;\n2: 1 63 0 0;\n');
+  const progressive = execFileSync('cjpeg', ['-scans', script, ppm]);
+  const lastScan = progressive.lastIndexOf(Buffer.from([0xff, 0xda]));
+  const manyScans = Buffer.concat([progressive.subarray(0, progressive.length - 2),
+    ...Array(120).fill(progressive.subarray(lastScan, progressive.length - 2)), Buffer.from([0xff, 0xd9])]);
+  const twoComponents = Buffer.from(execFileSync('cjpeg', ['-grayscale', ppm]));
+  const sof = twoComponents.indexOf(Buffer.from([0xff, 0xc0]));
+  // One component becomes two, the second a copy of the first (id 2).
+  const twoJpeg = Buffer.concat([twoComponents.subarray(0, sof + 2), Buffer.from([0, 14]),
+    twoComponents.subarray(sof + 4, sof + 9), Buffer.from([2]), twoComponents.subarray(sof + 10, sof + 13),
+    Buffer.from([2]), twoComponents.subarray(sof + 11, sof + 13), twoComponents.subarray(sof + 13)]);
+  const tga = encodeTga(photoLike(256, 192));
+
+  const cases = [
+    ['40 million empty IDAT chunks (480 MB)', () => emptyIdats(40_000_000)],
+    ['3 GiB of zeros past the rows', () => write('extra-3g.png', hostilePng({ extraMiB: 3072 }))],
+    ['1 GiB of zeros past the rows', () => write('extra-1g.png', hostilePng({ extraMiB: 1024 }))],
+    ['999 zTXt chunks of 7.9 MB each', () => write('text.png', hostilePng({ before: Array(999).fill(zText) }))],
+    ['a 64 x 48 PNG in a file over 512 MiB', () => sparse('huge.png', hostilePng(), 600 << 20)],
+    ['a JPEG of 122 scans', () => write('scans.jpg', manyScans)],
+    ['a two-component JPEG', () => write('two.jpg', twoJpeg)],
+    ['a 256 x 192 TGA and 3 MB of other bytes', () => write('long.tga', Buffer.concat([tga, Buffer.alloc(3_000_000, 0x55)]))],
+  ];
+  const report = [];
+  for (const [what, make] of cases) {
+    const file = make();
+    const expected = programOutcome(file);
+    const before = new Set(ourRenderers());
+    const { context, page, problems } = await openPage();
+    await page.check('input[name=fit][value=original]');
+    // The renderers this context started (the page's, with its worker, and
+    // perhaps a spare): their sum bounds the page's cost from above.
+    const renderers = ourRenderers().filter((pid) => !before.has(pid));
+    assert.ok(renderers.length > 0, `${what}: the page's renderer process`);
+    const start = renderers.map(usageOf);
+    await page.setInputFiles('#picture', file);
+    const state = await finished(page);
+    const end = renderers.map(usageOf);
+    assert.equal(await page.evaluate(() => 1 + 1), 2, `${what}: the tab lives on`);
+    if (expected.converted) {
+      assert.equal(state, 'done', `${what}: converted, as by the program`);
+      const offered = await offeredFiles(page);
+      const chr = Object.entries(offered).find(([name]) => name.endsWith('.CHR'))[1];
+      assertSameBytes(chr, expected.chr, `${what}: CHR`);
+    } else {
+      assert.equal(state, 'error', `${what}: refused, as by the program`);
+      assert.ok((await page.textContent('#error')).includes(expected.reason),
+                `${what}: the page's message gives the program's reason: ${expected.reason}`);
+    }
+    const seconds = end.reduce((sum, e, i) => sum + e.seconds - start[i].seconds, 0);
+    const extraMiB = end.reduce((sum, e, i) => sum + e.peak - start[i].now, 0);
+    const peak = end.reduce((sum, e) => sum + e.peak, 0);
+    report.push(`${what}: ${state}, ${seconds.toFixed(2)} s processor time, peak ${peak.toFixed(0)} MiB ` +
+                `(${extraMiB.toFixed(0)} MiB over the page before)`);
+    // The bound, with room for a busy machine: about 1 s, 256 MiB.
+    assert.ok(seconds < 3, `${what}: ${seconds} s`);
+    assert.ok(extraMiB < 256, `${what}: ${extraMiB} MiB`);
+    assert.deepEqual(problems, []);
+    await context.close();
+    fs.rmSync(file, { force: true });
+  }
+  fs.writeFileSync(path.join(artefacts, 'hostile.txt'), `${report.join('\n')}\n`);
+  for (const line of report) {
+    console.log(line);
+  }
 });
