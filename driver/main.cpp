@@ -19,6 +19,7 @@
 #include "image/output_file.h"
 #include "image/png.h"
 #include "image/tga.h"
+#include "quality/perceptual.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
 #include "tiles/tiles.h"
@@ -163,6 +164,14 @@ int main(int argc, char** argv) try {
   std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image.width, image.height);
   std::printf("in (%i,%i) screen 2 tiles...    ", image.tileColumns(), image.tileRows());
   std::fflush(stdout);
+  // --report compares the preview with the picture as converted: fitted
+  // and adjusted, before quantising.
+  kovrel::WorkingImagePtr before;
+  if (line.report) {
+    before = kovrel::newWorkingImage();
+    *before = *picture.image;
+    kovrel::adjustImage(*before, line.settings.adjustments);
+  }
   const kovrel::Conversion conversion = kovrel::convertPicture(std::move(picture), line.settings, stdout);
   print("\b\b\bOk   \n");
 
@@ -191,6 +200,9 @@ int main(int argc, char** argv) try {
   if (line.dedupe) {
     const auto& unique = outputs.shared.uniqueTiles;
     std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
+  }
+  if (before) {
+    print(kovrel::perceptualReport(*before, *conversion.image));
   }
   print(msxNameNote(line, outputs));
   if ((line.formats & (kovrel::driver::kFormatChr | kovrel::driver::kFormatClr)) != 0) {

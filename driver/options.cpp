@@ -183,6 +183,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       line.dedupe = true;
       continue;
     }
+    if (name == "--report") {
+      if (hasValue) {
+        return fail("--report takes no value.");
+      }
+      line.report = true;
+      continue;
+    }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
@@ -307,6 +314,8 @@ std::string helpText() {
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --report             print how far the preview looks from the picture\n"
+         "                       (S-CIELAB mean Delta E at 24 and 48 pixels/degree)\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"

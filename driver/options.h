@@ -36,6 +36,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  bool report = false;  // --report: the perceived difference after the statistics
   bool help = false;
   bool version = false;
   bool hasPicture = false;

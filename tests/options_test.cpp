@@ -125,6 +125,7 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
       {{"--gamma=10.01"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"10.01\"."},
       {{"--gamma=.5"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \".5\"."},
       {{"--help=yes"}, "--help takes no value."},
+      {{"--report=24"}, "--report takes no value."},
       {{"--palette=nothere.txt"},
        "Palette file nothere.txt cannot be read. It is not a preset either: mame, datasheet, v9938."},
       {{"--palette=bad.txt"},
@@ -144,6 +145,24 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
   const RunResult bare = runKovrel(dir.path(), {"--dither=50"});
   EXPECT_EQ(bare.out, kBanner + "Syntax: Kovrel [file.tga]\n");
   EXPECT_EQ(bare.status, 2);
+}
+
+// --report changes no file and adds its one line after the statistics; a
+// flat picture converts to itself (a palette colour), so measures 0.
+TEST(Options, ReportAddsOneLineAndChangesNoFile) {
+  const Bytes picture = makeTga(kWidth, kHeight, noiseAt);
+  const Outputs plain = convert(picture, {});
+  const Outputs reported = convert(picture, {"--report"});
+  expectSameFiles(plain, reported, "--report");
+  const std::string text = withoutSeconds(reported.run.out);
+  const std::string line = "Perceived difference (S-CIELAB mean Delta E 1976 / CIEDE2000): ";
+  const std::size_t at = text.find(line);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t end = text.find('\n', at) + 1;
+  EXPECT_EQ(text.substr(0, at) + text.substr(end), withoutSeconds(plain.run.out));
+  EXPECT_LT(text.find(" seconds.\n"), at);
+  const Outputs white = convert(uniformTga(kWidth, kHeight, {255, 255, 255}), {"--report"});
+  EXPECT_NE(white.run.out.find(line + "0.00 / 0.00 at 24 pixels per degree, 0.00 / 0.00 at 48.\n"), std::string::npos);
 }
 
 TEST(Options, DefaultsGivenOutrightAreThePlainRun) {
