@@ -36,6 +36,7 @@ const ui = {
   sourceView: $('source-view'),
   gridOverlay: $('grid-overlay'),
   resultCaption: $('result-caption'),
+  perceived: $('perceived'),
   zoom: $('zoom'),
   tvView: $('tv-view'),
   grid: $('grid'),
@@ -508,6 +509,7 @@ async function showResult(job, reply) {
   }
   shown = { job, reply, png };
   offerDownloads(job, reply);
+  ui.perceived.textContent = reply.report;
   showNotice(pictureNotes(reply.picture));
   ui.status.replaceChildren(
     `Converted ${job.picture.fileName} (${width} × ${height}) in `,

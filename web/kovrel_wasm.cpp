@@ -26,6 +26,7 @@
 #include "image/fit.h"
 #include "image/pixels.h"
 #include "image/tga.h"
+#include "quality/perceptual.h"
 #include "screen/screen.h"
 #include "tiles/tiles.h"
 
@@ -41,6 +42,8 @@ struct Result {
   int height = 0;
   kovrel::Conversion conversion;  // empty unless converted
   std::vector<std::uint8_t> before;  // the picture as converted: fitted, adjusted; RGBA
+  kovrel::WorkingImagePtr adjusted;  // the same, as the conversion started on it
+  std::string report;                // kovrel_report's line
 };
 
 Result& lastResult() {
@@ -73,7 +76,7 @@ bool decoded(Result& result, kovrel::Status status) {
 // The picture's pixels as the conversion starts on them, fitted and
 // adjusted, as RGBA; a missing sample shows as 0.
 void keepBefore(Result& result, const kovrel::WorkingImage& fitted) {
-  const kovrel::WorkingImagePtr adjusted = kovrel::newWorkingImage();
+  kovrel::WorkingImagePtr adjusted = kovrel::newWorkingImage();
   *adjusted = fitted;
   kovrel::adjustImage(*adjusted, currentSettings().adjustments);
   result.before.resize(static_cast<std::size_t>(fitted.width) * static_cast<std::size_t>(fitted.height) *
@@ -88,6 +91,7 @@ void keepBefore(Result& result, const kovrel::WorkingImage& fitted) {
       out[3] = 255;
     }
   }
+  result.adjusted = std::move(adjusted);
 }
 
 int convertDecoded(Result& result, kovrel::Picture picture) {
@@ -272,6 +276,22 @@ KOVREL_EXPORT("kovrel_clr_size") std::size_t kovrelClrSize() {
 // width x height RGBA pixels, rows top down.
 KOVREL_EXPORT("kovrel_before_data") const std::uint8_t* kovrelBeforeData() {
   return lastResult().before.data();
+}
+
+// Measures how far the last conversion's preview looks from the picture as
+// converted, as --report does, and returns the length of the line it
+// prints (newline included; 0 when nothing was converted); the line's bytes
+// are at kovrel_report_data.
+KOVREL_EXPORT("kovrel_report") std::size_t kovrelReport() {
+  Result& result = lastResult();
+  result.report.clear();
+  if (result.conversion.image && result.adjusted) {
+    result.report = kovrel::perceptualReport(*result.adjusted, *result.conversion.image);
+  }
+  return result.report.size();
+}
+KOVREL_EXPORT("kovrel_report_data") const char* kovrelReportData() {
+  return lastResult().report.data();
 }
 
 // The preview TGA file's bytes of the last conversion.

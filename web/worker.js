@@ -9,7 +9,8 @@
 //   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
 //   4 c, 8 asm), centre, dedupe } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
-//             chr, clr, preview, before, files, module }
+//             chr, clr, preview, before, files, module, report }
+//   report: the line --report prints (the perceived difference).
 //   files: the whole-screen formats' files asked for, [{ name, bytes }].
 //   chr, clr, preview: the files' bytes; before: the picture as converted
 //   (fitted and adjusted) as RGBA pixels; all ArrayBuffers.
@@ -339,6 +340,8 @@ async function handle({ id, pictureId, file, settings }) {
                    bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
     }
   }
+  const reportSize = wasm.kovrel_report();  // measured first: the text's place is known after
+  const report = text(wasm, wasm.kovrel_report_data(), reportSize).trim();
   return {
     id,
     ok: true,
@@ -353,6 +356,7 @@ async function handle({ id, pictureId, file, settings }) {
     clr: copyOut(wasm, wasm.kovrel_clr_data(), wasm.kovrel_clr_size()),
     preview: copyOut(wasm, wasm.kovrel_preview_data(), wasm.kovrel_preview_size()),
     before: copyOut(wasm, wasm.kovrel_before_data(), wasm.kovrel_width() * wasm.kovrel_height() * 4),
+    report,
   };
 }
 

@@ -794,3 +794,31 @@ test('opened as a file, the page says it must be served and how', kTimeout, asyn
   await page.screenshot({ path: path.join(artefacts, 'l-file-url.png'), fullPage: true });
   await context.close();
 });
+
+test('the perceived difference beside the result is the one --report prints', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const tga = encodeTga(photoLike(300, 180));
+  assert.equal(await choosePicture(page, 'scene.tga', 'application/octet-stream', tga), 'done');
+  const folder = path.join(artefacts, 'q-report');
+  for (const settings of [{}, { brightness: 30, 'fit-letterbox': true }, { dither: 40, saturation: -50 }]) {
+    for (const [name, value] of Object.entries(settings)) {
+      if (name.startsWith('fit-')) {
+        await page.check(`input[name=fit][value=${name.slice(4)}]`);
+      } else {
+        await setControl(page, name, value);
+      }
+    }
+    assert.equal(await finished(page), 'done');
+    const shown = await page.textContent('#perceived');
+    assert.match(shown, /^Perceived difference .*: \d+\.\d\d \/ \d+\.\d\d at 24 .*, \d+\.\d\d \/ \d+\.\d\d at 48\.$/);
+    fs.rmSync(folder, { recursive: true, force: true });
+    fs.mkdirSync(folder, { recursive: true });
+    fs.writeFileSync(path.join(folder, 'scene.tga'), tga);
+    const words = (await page.textContent('#command')).split(' ');
+    const printed = execFileSync(kovrel, ['--report', ...words.slice(1)], { cwd: folder, encoding: 'latin1' });
+    assert.ok(printed.includes(`${shown}\n`), `${JSON.stringify(settings)}: the page shows "${shown}"`);
+  }
+  await page.screenshot({ path: path.join(artefacts, 'q-report.png'), fullPage: true });
+  assert.deepEqual(problems, []);
+  await context.close();
+});
