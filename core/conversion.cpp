@@ -9,6 +9,7 @@
 #include "image/picture_formats.h"
 #endif
 
+#include "quantise/optimise.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 
@@ -27,6 +28,22 @@ static_assert(kChoicesAt >= 2 * (kTableHeaderSize + kMostLines) + kTgaHeaderSize
 static_assert(kConversionBytes <= kMaxTgaBytes, "a block read from a file must hold a conversion");
 static_assert(kChoicesAt % alignof(LineChoice) == 0, "the choices must be aligned");
 
+// The optimiser's progress written as the pass writes its own: the figure
+// each time the percentage rises.
+struct ProgressFile {
+  std::FILE* file;
+  int shown;
+};
+bool showProgress(void* context, int percent) {
+  ProgressFile& progress = *static_cast<ProgressFile*>(context);
+  if (percent > progress.shown && percent < 100) {
+    progress.shown = percent;
+    std::fprintf(progress.file, "\b\b\b%2i%%", percent);
+    std::fflush(progress.file);
+  }
+  return true;
+}
+
 Picture newPicture() {
   Picture picture;
   picture.image = newWorkingImage();
@@ -37,7 +54,7 @@ Picture newPicture() {
 }  // namespace
 
 bool isDefault(const Settings& settings) {
-  return sameUsableColours(settings.palette, kMamePalette) &&
+  return settings.method == Method::kClassic && sameUsableColours(settings.palette, kMamePalette) &&
          settings.ditherPercent == kMaxDitherPercent && isNeutral(settings.adjustments) &&
          isDefault(settings.framing);
 }
@@ -143,7 +160,15 @@ Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* 
   LineChoice* const choices = reinterpret_cast<LineChoice*>(block + kChoicesAt);
   std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image.tileColumns() * image.tileRows() *
                                                                            kTileSide));
-  result.lineCount = quantiseImage(q, image, progress, choices);
+  if (settings.method == Method::kOptimise) {
+    const WorkingImagePtr before = newWorkingImage();
+    *before = image;
+    result.lineCount = quantiseImage(q, image, nullptr, choices);
+    ProgressFile shown{progress, -1};
+    optimiseLines(q, *before, image, choices, kOptimiseSweeps, progress != nullptr ? showProgress : nullptr, &shown);
+  } else {
+    result.lineCount = quantiseImage(q, image, progress, choices);
+  }
 
   result.tableSize = tileTableSize(image);
   result.previewSize = previewTgaSize(image);

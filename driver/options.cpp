@@ -193,7 +193,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place";
+                       name == "--format" || name == "--place" || name == "--method";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -206,6 +206,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
                     value + "\".");
       }
+    } else if (name == "--method") {
+      if (value != "classic" && value != "optimise" && value != "optimize") {
+        return fail("--method takes classic or optimise, not \"" + value + "\".");
+      }
+      line.settings.method = value == "classic" ? Method::kClassic : Method::kOptimise;
     } else if (name == "--place") {
       if (value == "topleft") {
         line.screen.placement = Placement::kTopLeft;
@@ -314,6 +319,9 @@ std::string helpText() {
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --method=NAME        classic, or optimise: then improve the picture as it\n"
+         "                       is seen from near and afar (about a second more).\n"
+         "                       Default: classic\n"
          "  --report             print how far the preview looks from the picture\n"
          "                       (S-CIELAB mean Delta E at 24 and 48 pixels/degree)\n"
          "  --help               this text\n"
@@ -330,6 +338,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   std::string text;
   const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ", ") + item; };
+  if (settings.method == Method::kOptimise) {
+    add("method optimise");
+  }
   if (!sameUsableColours(settings.palette, kMamePalette)) {
     add("palette " + line.paletteName);
   }

@@ -1,0 +1,96 @@
+// The perceived difference kept up to date while a picture changes a few
+// pixels at a time: the objective of the optimiser. It is the measure of
+// quality/perceptual.h (S-CIELAB, Delta E 1976 per pixel) between a fixed
+// original and the changing picture, summed over the pixels, at one viewing
+// distance.
+//
+// A change of some pixels alters the filtered picture only within the
+// filter's reach of them (ppd / 2 pixels), so a trial recomputes that
+// window alone. The arithmetic is float in a fixed order, without fused
+// multiply-add and without library transcendentals (the cube root is
+// computed here), so that a trial's result, and so every decision taken
+// on it, is the same bits on every machine.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kovrel {
+
+// A colour in linear light taken to the opponent planes (O1, O2, O3).
+struct Opponent {
+  float o[3];
+};
+
+// Linear light of an 8-bit sRGB value, rounded to whole 2^-24 steps so that
+// it is the same on every machine.
+float linearOfByteExact(int value);
+
+// The opponent planes of an 8-bit sRGB colour.
+Opponent opponentOfRgb(const std::uint8_t (&rgb)[3]);
+
+// One changed pixel: where, and how much its opponent planes change.
+struct PixelChange {
+  int x;
+  int y;
+  Opponent delta;
+};
+
+class PerceptualField {
+ public:
+  // The field between original and current, each width x height pixels of
+  // opponent values in rows, at samplesPerDegree (1 ... 256).
+  PerceptualField(const std::vector<Opponent>& original, const std::vector<Opponent>& current, int width,
+                  int height, double samplesPerDegree);
+
+  // The total error (the sum of the pixels' Delta E) now.
+  double total() const { return total_; }
+
+  // The change of the total that changes would make (pixels within the
+  // picture, at most kMaxChanges); nothing is kept until commitTrial.
+  double trial(const PixelChange* changes, int count);
+  // Keeps the last trial's filtered values and errors.
+  void commitTrial();
+
+  // Recomputes the filtered picture and the errors from current (filtering
+  // rows, then columns, as the measure does), for checking the kept ones:
+  // returns the largest difference of a kept filtered value from the
+  // recomputed one, and the recomputed total.
+  struct Check {
+    float largestFilteredDifference;
+    double total;
+  };
+  Check recompute(const std::vector<Opponent>& current) const;
+
+  static constexpr int kMaxChanges = 8;
+
+ private:
+  struct Component {
+    float weight;
+    std::vector<float> taps;  // 2r + 1, normalised to sum 1
+  };
+  // The filtered planes of a picture, each width x height.
+  void filterAll(const std::vector<Opponent>& picture, std::vector<float> (&out)[3]) const;
+  float pixelError(std::size_t i, float o1, float o2, float o3) const;
+  // weights[q - from] = the share pixel p has in filtered pixel q along one
+  // axis of n pixels, for one component, edges reflected.
+  void axisWeights(const Component& component, int p, int n, int from, int to, float* weights) const;
+
+  int width_;
+  int height_;
+  int radius_;
+  std::vector<Component> components_[3];
+  std::vector<float> originalLab_[3];
+  std::vector<float> filtered_[3];
+  std::vector<float> error_;
+  double total_ = 0;
+
+  // The last trial's window and values.
+  int x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
+  std::vector<float> trialFiltered_[3];
+  std::vector<float> trialError_;
+  double trialDelta_ = 0;
+  std::vector<float> weightsX_, weightsY_;
+};
+
+}  // namespace kovrel
