@@ -43,14 +43,22 @@ class PerceptualField {
   PerceptualField(const std::vector<Opponent>& original, const std::vector<Opponent>& current, int width,
                   int height, double samplesPerDegree);
 
-  // The total error (the sum of the pixels' Delta E) now.
+  // The total error (the sum of the pixels' Delta E) at the last refresh.
   double total() const { return total_; }
 
-  // The change of the total that changes would make (pixels within the
-  // picture, at most kMaxChanges); nothing is kept until commitTrial.
-  double trial(const PixelChange* changes, int count);
-  // Keeps the last trial's filtered values and errors.
+  // The change of the total that changes would make (pixels of one row
+  // within the picture, at least one), estimated: exactly near the changes,
+  // and to first order (each pixel's error gradient) in the rest of the
+  // filter's reach, where the filtered values move little. Nothing is kept
+  // until commitTrial.
+  double estimate(const PixelChange* changes, int count);
+  // Makes the last estimate's changes: the filtered values in their reach
+  // exactly. The errors and gradients there, and the total, follow at the
+  // next refresh.
   void commitTrial();
+  // Brings the errors, gradients and total up to date with the changes
+  // made since the last refresh.
+  void refresh();
 
   // Recomputes the filtered picture and the errors from current (filtering
   // rows, then columns, as the measure does), for checking the kept ones:
@@ -62,8 +70,6 @@ class PerceptualField {
   };
   Check recompute(const std::vector<Opponent>& current) const;
 
-  static constexpr int kMaxChanges = 8;
-
  private:
   struct Component {
     float weight;
@@ -71,26 +77,32 @@ class PerceptualField {
   };
   // The filtered planes of a picture, each width x height.
   void filterAll(const std::vector<Opponent>& picture, std::vector<float> (&out)[3]) const;
-  float pixelError(std::size_t i, float o1, float o2, float o3) const;
   // weights[q - from] = the share pixel p has in filtered pixel q along one
   // axis of n pixels, for one component, edges reflected.
+  // The last trial's filtered values for rows fromY ... toY, columns
+  // fromX ... toX of its window.
+  void filterWindow(int fromY, int toY, int fromX, int toX);
   void axisWeights(const Component& component, int p, int n, int from, int to, float* weights) const;
 
   int width_;
   int height_;
   int radius_;
+  int coreRadius_;  // estimate: exact within this distance of a change
   std::vector<Component> components_[3];
   std::vector<float> originalLab_[3];
   std::vector<float> filtered_[3];
   std::vector<float> error_;
+  std::vector<float> gradient_[3];  // d(error)/d(filtered value) per plane
   double total_ = 0;
 
   // The last trial's window and values.
   int x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
   std::vector<float> trialFiltered_[3];
   std::vector<float> trialError_;
-  double trialDelta_ = 0;
+  int staleFrom_ = 0;  // the rows whose errors lag their filtered values
+  int staleTo_ = -1;
   std::vector<float> weightsX_, weightsY_;
+  std::vector<float> scratch_;
 };
 
 }  // namespace kovrel

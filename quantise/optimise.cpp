@@ -45,10 +45,10 @@ struct Optimiser {
     if (count == 0) {
       return false;
     }
-    const double gain = -(near.trial(changes, count) + far.trial(changes, count));
-    if (!(gain > kLeastGain)) {
+    if (!(-(near.estimate(changes, count) + far.estimate(changes, count)) > kLeastGain)) {
       return false;
     }
+
     near.commitTrial();
     far.commitTrial();
     for (int k = 0; k < kTileLinePixels && x0 + k < width; ++k) {
@@ -177,6 +177,8 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
           }
           choice.mask = mask;
         }
+        o.near.refresh();
+        o.far.refresh();
       }
       if (progress != nullptr &&
           !progress(context, (sweep * rows + ty + 1) * 100 / (sweeps * rows))) {

@@ -2,10 +2,11 @@
 // manner of Direct Binary Search. Per TileLine in raster order it flips
 // pixels between the line's two colours and tries the pairs of the
 // neighbouring lines (each pixel taking the nearer colour of the pair), and
-// keeps a change only when the perceived difference from the original
-// falls: the sum of the S-CIELAB Delta E at 24 and at 48 pixels per degree,
-// so that the picture holds up from near and from afar. Sweeps repeat while
-// they gain, up to a limit. Deterministic: the same bytes on every machine
+// keeps a change only when it lowers the perceived difference from the
+// original: the sum of the S-CIELAB Delta E at 24 and at 48 pixels per
+// degree, so that the picture holds up from near and from afar (estimated
+// per change as quality/perceptual_field.h says, the filtered picture kept
+// exact). Sweeps repeat while they gain, up to a limit. Deterministic: the same bytes on every machine
 // (quality/perceptual_field.h).
 #pragma once
 
@@ -16,7 +17,7 @@
 
 namespace kovrel {
 
-constexpr int kOptimiseSweeps = 6;  // the most sweeps over the picture
+constexpr int kOptimiseSweeps = 2;  // the most sweeps over the picture
 
 // Called after each tile row of a sweep with the share done, 0 ... 100;
 // returning false stops the optimiser, which then leaves what it has so far
