@@ -126,6 +126,7 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
       {{"--gamma=.5"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \".5\"."},
       {{"--help=yes"}, "--help takes no value."},
       {{"--report=24"}, "--report takes no value."},
+      {{"--method=best"}, "--method takes classic or optimise, not \"best\"."},
       {{"--palette=nothere.txt"},
        "Palette file nothere.txt cannot be read. It is not a preset either: mame, datasheet, v9938."},
       {{"--palette=bad.txt"},
