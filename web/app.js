@@ -77,6 +77,7 @@ function readSettings() {
   return {
     palette: paletteFile ? { name: paletteFile.name, text: paletteFile.text } : { name: form.palette.value },
     dither: Number(form.dither.value),
+    method: form.method.value,
     brightness: Number(form.brightness.value),
     contrast: Number(form.contrast.value),
     saturation: Number(form.saturation.value),
@@ -130,6 +131,7 @@ function commandOptions(settings) {
     options.push(`--palette=${settings.palette.name}`);
   }
   if (settings.dither !== 100) options.push(`--dither=${settings.dither}`);
+  if (settings.method !== 'classic') options.push(`--method=${settings.method}`);
   if (settings.brightness !== 0) options.push(`--brightness=${settings.brightness}`);
   if (settings.contrast !== 0) options.push(`--contrast=${settings.contrast}`);
   if (settings.saturation !== 0) options.push(`--saturation=${settings.saturation}`);

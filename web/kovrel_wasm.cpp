@@ -141,6 +141,12 @@ void kovrelSettings(int dither, int brightness, int contrast, int saturation, in
                         static_cast<std::uint8_t>(background)};
 }
 
+// Sets the method for the conversions that follow: 0 classic, 1 optimise
+// (--method); other values give classic.
+KOVREL_EXPORT("kovrel_method") void kovrelMethod(int method) {
+  currentSettings().method = method == 1 ? kovrel::Method::kOptimise : kovrel::Method::kClassic;
+}
+
 // Sets the palette for the conversions that follow: with size 0, the preset
 // named name[0 .. nameSize); otherwise the palette file text[0 .. size),
 // named name in messages, read as --palette reads a file. Returns 0, or the

@@ -4,7 +4,8 @@
 // Request:  { id, pictureId, file: Blob, settings }
 //   pictureId names the picture; file is read only when it differs from the
 //   last request's. settings: { palette: { name, text }, dither,
-//   brightness, contrast, saturation, gamma (hundredths), fit ('crop',
+//   brightness, contrast, saturation, gamma (hundredths), method ('classic'
+//   or 'optimise'), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
 //   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
 //   4 c, 8 asm), centre, dedupe } }.
@@ -293,6 +294,7 @@ function applySettings(state, settings) {
   wasm.kovrel_settings(settings.dither, settings.brightness, settings.contrast, settings.saturation,
                        settings.gamma, fitCodes[settings.fit] ?? 0, 256, 192,
                        settings.aspect === 'tv' ? 1 : 0, settings.background >>> 0);
+  wasm.kovrel_method(settings.method === 'optimise' ? 1 : 0);
   return null;
 }
 

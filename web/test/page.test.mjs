@@ -795,6 +795,31 @@ test('opened as a file, the page says it must be served and how', kTimeout, asyn
   await context.close();
 });
 
+test('optimise gives the command-line program\'s bytes', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const cases = [
+    { file: 'scene.tga', bytes: encodeTga(photoLike(300, 180)), settings: {} },
+    { file: 'odd.png', bytes: encodePng(photoLike(90, 45)), settings: { 'fit-original': true, dither: 60 } },
+  ];
+  for (const [i, { file, bytes, settings }] of cases.entries()) {
+    assert.equal(await choosePicture(page, file, 'application/octet-stream', bytes), 'done', file);
+    await page.selectOption('[name=method]', 'optimise');
+    for (const [name, value] of Object.entries(settings)) {
+      if (name.startsWith('fit-')) {
+        await page.check(`input[name=fit][value=${name.slice(4)}]`);
+      } else {
+        await setControl(page, name, value);
+      }
+    }
+    assert.equal(await finished(page), 'done', file);
+    const command = await assertSameAsProgram(page, path.join(artefacts, `o-case${i}`), { [file]: bytes }, file);
+    assert.match(command, /--method=optimise/);
+    await page.screenshot({ path: path.join(artefacts, `o-case${i}.png`), fullPage: true });
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
 test('the perceived difference beside the result is the one --report prints', kTimeout, async () => {
   const { context, page, problems } = await openPage();
   const tga = encodeTga(photoLike(300, 180));
