@@ -85,6 +85,26 @@ std::vector<Opponent> opponentsOf(const WorkingImage& image) {
   return out;
 }
 
+// 0 ... n - 1 in bit-reversed order: 0, n/2, n/4, 3n/4, ... for a power of
+// two, the others skipped.
+std::vector<int> scattered(int n) {
+  int bits = 0;
+  while ((1 << bits) < n) {
+    ++bits;
+  }
+  std::vector<int> order;
+  for (int i = 0; i < (1 << bits); ++i) {
+    int reversed = 0;
+    for (int b = 0; b < bits; ++b) {
+      reversed |= ((i >> b) & 1) << (bits - 1 - b);
+    }
+    if (reversed < n) {
+      order.push_back(reversed);
+    }
+  }
+  return order;
+}
+
 std::uint8_t colourOf(const LineChoice& choice, int k) {
   return (choice.mask >> k & 1) != 0 ? choice.foreground : choice.background;
 }
@@ -128,13 +148,19 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
               PerceptualField(before, current, width, height, kFarSamplesPerDegree)};
   std::copy(std::begin(colour), std::end(colour), std::begin(o.colour));
 
+  // Rows and columns are visited spread out (bit-reversed order), not top
+  // to bottom: a greedy pass in raster order settles each region's error
+  // before the regions after it have had a say, and leaves streaks.
+  const std::vector<int> rowOrder = scattered(height);
+  const std::vector<int> columnOrder = scattered(columns);
   std::uint32_t kept = 0;
   bool stopped = false;
   for (int sweep = 0; sweep < sweeps && !stopped; ++sweep) {
     const std::uint32_t keptBefore = kept;
-    for (int ty = 0; ty < rows && !stopped; ++ty) {
-      for (int y = ty * kTileSide; y < (ty + 1) * kTileSide && y < height; ++y) {
-        for (int tx = 0; tx < columns; ++tx) {
+    for (std::size_t n = 0; n < rowOrder.size() && !stopped; ++n) {
+      {
+        const int y = rowOrder[n];
+        for (const int tx : columnOrder) {
           const int x0 = tx * kTileLinePixels;
           LineChoice& choice = choiceAt(tx, y);
           const std::uint8_t* const now = &o.index[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
@@ -180,8 +206,8 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
         o.near.refresh();
         o.far.refresh();
       }
-      if (progress != nullptr &&
-          !progress(context, (sweep * rows + ty + 1) * 100 / (sweeps * rows))) {
+      if (progress != nullptr && ((n + 1) % kTileSide == 0 || n + 1 == rowOrder.size()) &&
+          !progress(context, (sweep * height + static_cast<int>(n) + 1) * 100 / (sweeps * height))) {
         stopped = true;
       }
     }
