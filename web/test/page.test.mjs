@@ -618,6 +618,11 @@ test('the build without wasm SIMD gives the same bytes', kTimeout, async () => {
   assert.equal(await finished(page), 'done');
   assert.match(await page.textContent('#status'), /no wasm SIMD/);
   await assertSameAsProgram(page, path.join(artefacts, 'g-no-simd'), { 'plain.tga': tga }, 'without SIMD');
+  // The optimiser's four-lane float arithmetic, here one lane at a time.
+  await page.selectOption('[name=method]', 'optimise');
+  assert.equal(await finished(page), 'done');
+  await assertSameAsProgram(page, path.join(artefacts, 'g-no-simd-optimise'), { 'plain.tga': tga },
+                            'optimise without SIMD');
   assert.deepEqual(problems, []);
   await context.close();
 });
