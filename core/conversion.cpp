@@ -9,6 +9,8 @@
 #include "image/picture_formats.h"
 #endif
 
+#include "quantise/diffusion.h"
+#include "quantise/ordered.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 
@@ -38,7 +40,8 @@ Picture newPicture() {
 
 bool isDefault(const Settings& settings) {
   return sameUsableColours(settings.palette, kMamePalette) &&
-         settings.ditherPercent == kMaxDitherPercent && isNeutral(settings.adjustments) &&
+         settings.ditherPercent == kMaxDitherPercent && settings.method == Method::kClassic &&
+         settings.kernel == ErrorKernel::kFloyd && isNeutral(settings.adjustments) &&
          isDefault(settings.framing);
 }
 
@@ -143,7 +146,16 @@ Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* 
   LineChoice* const choices = reinterpret_cast<LineChoice*>(block + kChoicesAt);
   std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image.tileColumns() * image.tileRows() *
                                                                            kTileSide));
-  result.lineCount = quantiseImage(q, image, progress, choices);
+  if (settings.method == Method::kClassic && settings.kernel == ErrorKernel::kFloyd) {
+    result.lineCount = quantiseImage(q, image, progress, choices);
+  } else if (settings.method == Method::kOrdered) {
+    const Diffuser d = makeDiffuser(settings.palette, Light::kLinear, ErrorKernel::kFloyd, 0);
+    result.lineCount = quantiseOrdered(d, q.strength, image, progress, choices);
+  } else {
+    const Light light = settings.method == Method::kLinear ? Light::kLinear : Light::kGamma;
+    const Diffuser d = makeDiffuser(settings.palette, light, settings.kernel, q.strength);
+    result.lineCount = quantiseDiffused(d, image, progress, choices);
+  }
 
   result.tableSize = tileTableSize(image);
   result.previewSize = previewTgaSize(image);

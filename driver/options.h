@@ -36,6 +36,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  bool kernelGiven = false;  // --kernel, which only the diffusing methods take
   bool help = false;
   bool version = false;
   bool hasPicture = false;
