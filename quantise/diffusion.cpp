@@ -50,10 +50,13 @@ const LinearTables& linearTables() {
   return tables;
 }
 
-// (e x fraction) >> 16, flooring (the shift is arithmetic).
-inline std::int32_t carried(std::int32_t error, std::int32_t fraction) { return (error * fraction) >> 16; }
+// (e x fraction) >> 15, flooring (the shift is arithmetic).
+inline std::int32_t carried(std::int32_t error, std::int32_t fraction) { return (error * fraction) >> kFractionBits; }
 
-inline std::int32_t limitValue(std::int32_t v) { return v < 0 ? 0 : (v > kStateFull ? kStateFull : v); }
+inline std::int32_t carriedValue(std::int32_t v) {
+  return v < kLowestCarried ? kLowestCarried : (v > kHighestCarried ? kHighestCarried : v);
+}
+inline std::int32_t codedIndex(std::int32_t v) { return (v < 0 ? 0 : (v > kStateFull ? kStateFull : v)) >> 4; }
 
 // colourDistance on 8-bit values, 0 ... 255.
 inline std::int32_t byteDistance(const std::int32_t* a, std::int32_t r, std::int32_t g, std::int32_t b) {
@@ -112,7 +115,7 @@ Diffuser makeDiffuser(const Palette& palette, Light light, ErrorKernel kernel, i
   d.shareCount = weights.count;
   for (int i = 0; i < weights.count; ++i) {
     const KernelShare& share = weights.share[i];
-    const std::int32_t fraction = share.weight * strength * 256 / weights.divisor;
+    const std::int32_t fraction = share.weight * strength * (1 << kFractionBits) / kFullStrength / weights.divisor;
     d.share[i] = CommitShare{share.dx, share.dy, fraction};
     if (share.dy == 0) {
       (share.dx == 1 ? d.right : d.rightTwo) = fraction;
@@ -150,8 +153,8 @@ LineChoice diffusedPairCost(const Diffuser& d, const LineValues& line, int index
     std::int32_t v[kChannels];
     std::int32_t g[kChannels];
     for (int c = 0; c < kChannels; ++c) {
-      v[c] = limitValue(line.value[k][c] + carried(before[c], d.right) + carried(twoBefore[c], d.rightTwo));
-      g[c] = d.code[v[c] >> 4];
+      v[c] = carriedValue(line.value[k][c] + carried(before[c], d.right) + carried(twoBefore[c], d.rightTwo));
+      g[c] = d.code[codedIndex(v[c])];
     }
     const std::int32_t dh = byteDistance(d.colourByte[h], g[0], g[1], g[2]);
     const std::int32_t dO = byteDistance(d.colourByte[o], g[0], g[1], g[2]);
@@ -223,7 +226,7 @@ void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& ima
   for (int k = 0; k < kTileLinePixels; ++k, here += kChannels, pixel += kChannels) {
     const int colour = ((choice.mask >> k) & 1u) != 0 ? choice.foreground : choice.background;
     for (int c = 0; c < kChannels; ++c) {
-      const std::int32_t error = limitValue(here[c]) - d.colourValue[colour][c];
+      const std::int32_t error = carriedValue(here[c]) - d.colourValue[colour][c];
       pixel[c] = d.samples.colour[colour][c];
       for (int i = 0; i < d.shareCount; ++i) {
         here[offset[i] + c] += carried(error, d.share[i].fraction);
