@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,6 +136,18 @@ void kovrelSettings(int dither, int brightness, int contrast, int saturation, in
   framing.aspect = aspect == 1 ? kovrel::PixelAspect::kTelevision : kovrel::PixelAspect::kSquare;
   framing.background = {static_cast<std::uint8_t>(background >> 16), static_cast<std::uint8_t>(background >> 8),
                         static_cast<std::uint8_t>(background)};
+}
+
+// Sets the method and the error kernel for the conversions that follow, as
+// their places in the command line's lists (--method: classic, linear,
+// ordered; --kernel: floyd, atkinson, jjn, stucki, sierra). A number outside
+// its list gives the default.
+KOVREL_EXPORT("kovrel_method") void kovrelMethod(int method, int kernel) {
+  kovrel::Settings& settings = currentSettings();
+  const int methods = static_cast<int>(std::size(kovrel::kMethodNames));
+  const int kernels = static_cast<int>(std::size(kovrel::kKernelNames));
+  settings.method = kovrel::kMethodNames[method >= 0 && method < methods ? method : 0].method;
+  settings.kernel = kovrel::kKernelNames[kernel >= 0 && kernel < kernels ? kernel : 0].kernel;
 }
 
 // Sets the palette for the conversions that follow: with size 0, the preset

@@ -96,6 +96,10 @@ async function warmUp() {
   picture = null;
 }
 
+// The command line's --method and --kernel names, in kovrel_method's order.
+const kMethods = ['classic', 'linear', 'ordered'];
+const kKernels = ['floyd', 'atkinson', 'jjn', 'stucki', 'sierra'];
+
 const ready = warmUp();
 
 // A copy of size bytes at address in the module's memory. The memory may
@@ -292,6 +296,7 @@ function applySettings(state, settings) {
   wasm.kovrel_settings(settings.dither, settings.brightness, settings.contrast, settings.saturation,
                        settings.gamma, fitCodes[settings.fit] ?? 0, 256, 192,
                        settings.aspect === 'tv' ? 1 : 0, settings.background >>> 0);
+  wasm.kovrel_method(Math.max(0, kMethods.indexOf(settings.method)), Math.max(0, kKernels.indexOf(settings.kernel)));
   return null;
 }
 
