@@ -212,12 +212,6 @@ LineChoice searchDiffusedLine(const Diffuser& d, const LineValues& line, const S
 #endif
 }
 
-namespace {
-
-// Writes the chosen colours into image and spreads each pixel's error, in
-// the order the search assumed: pixel by pixel, each pixel's value complete
-// (the shares from the pixels before it on the line added) when it is
-// reached.
 void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
                     const LineChoice& choice) {
   std::ptrdiff_t offset[kMostShares];
@@ -238,8 +232,6 @@ void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& ima
     }
   }
 }
-
-}  // namespace
 
 std::uint32_t quantiseDiffused(const Diffuser& d, WorkingImage& image, std::FILE* progress, LineChoice* choices) {
   DiffusionImage values = diffusionImageOf(d, image);

@@ -140,6 +140,13 @@ LineChoice searchDiffused(const Diffuser& d, const LineValues& line, const Searc
 LineChoice searchDiffusedWith(Kernel kernel, const Diffuser& d, const LineValues& line, const SearchHints& hints);
 }  // namespace search
 
+// Writes the chosen colours into image and spreads each pixel's error, in
+// the order the search assumed: pixel by pixel, each pixel's value complete
+// (the shares from the pixels before it on the line added) when it is
+// reached.
+void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
+                    const LineChoice& choice);
+
 // Searches and commits every TileLine in raster order, writing the chosen
 // palette colours into image; as quantiseImage otherwise.
 std::uint32_t quantiseDiffused(const Diffuser& d, WorkingImage& image, std::FILE* progress, LineChoice* choices);

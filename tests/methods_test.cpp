@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/conversion.h"
+#include "image/image_memory.h"
 #include "quantise/diffusion.h"
 #include "quantise/line_search_kernels.h"
 #include "test_pictures.h"
@@ -125,6 +126,51 @@ TEST(Methods, FlatFieldKeepsItsLinearLightWhereTheErrorIsCarriedInLinearLight) {
     const double ratio = sum / (64 * 64 * kChannels) / linearLight(c.grey);
     EXPECT_GE(ratio, c.lowest);
     EXPECT_LE(ratio, c.highest);
+  }
+}
+
+// One pixel's error spread, worked by hand from each kernel's published
+// diagram: the last pixel of a line committed to black carries 4800 on red
+// (every other value 0), and each neighbour receives 4800 w / divisor of it,
+// truncated by the fixed-point fraction to at most one less.
+TEST(DiffusedCommit, OnePixelsErrorReachesTheKernelsNeighboursInItsShares) {
+  struct Case {
+    ErrorKernel kernel;
+    int divisor;
+    int weight[3][5];  // rows 0 ... 2, columns x - 2 ... x + 2 of the pixel at x
+  };
+  const Case cases[] = {
+      {ErrorKernel::kFloyd, 16, {{0, 0, 0, 7, 0}, {0, 3, 5, 1, 0}, {0, 0, 0, 0, 0}}},
+      {ErrorKernel::kAtkinson, 8, {{0, 0, 0, 1, 1}, {0, 1, 1, 1, 0}, {0, 0, 1, 0, 0}}},
+      {ErrorKernel::kJjn, 48, {{0, 0, 0, 7, 5}, {3, 5, 7, 5, 3}, {1, 3, 5, 3, 1}}},
+      {ErrorKernel::kStucki, 42, {{0, 0, 0, 8, 4}, {2, 4, 8, 4, 2}, {1, 2, 4, 2, 1}}},
+      {ErrorKernel::kSierra, 32, {{0, 0, 0, 5, 3}, {2, 4, 5, 4, 2}, {0, 2, 3, 2, 0}}},
+  };
+  constexpr int kError = 4800;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kernelName(c.kernel));
+    WorkingImagePtr image = newWorkingImage();
+    image->width = 16;
+    image->height = 8;
+    const Diffuser d = makeDiffuser(kMamePalette, Light::kGamma, c.kernel, kFullStrength);
+    DiffusionImage values = diffusionImageOf(d, *image);
+    values.at(7, 0)[0] = kError;
+    commitDiffused(d, values, *image, 0, 0, LineChoice{1, 15, 0, 0});
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 12; ++x) {
+        const int dx = x - 7;
+        const int w = dx >= -2 && dx <= 2 ? c.weight[y][dx + 2] : 0;
+        const std::int32_t* v = values.at(x, y);
+        if (y == 0 && x <= 7) {
+          EXPECT_EQ(v[0], x == 7 ? kError : 0) << x;
+        } else {
+          EXPECT_LE(v[0], kError * w / c.divisor) << x << ", " << y;
+          EXPECT_GE(v[0], kError * w / c.divisor - 1) << x << ", " << y;
+        }
+        EXPECT_EQ(v[1], 0);
+        EXPECT_EQ(v[2], 0);
+      }
+    }
   }
 }
 
