@@ -10,6 +10,8 @@
 #endif
 
 #include "quantise/optimise.h"
+#include "quantise/diffusion.h"
+#include "quantise/ordered.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 
@@ -54,8 +56,9 @@ Picture newPicture() {
 }  // namespace
 
 bool isDefault(const Settings& settings) {
-  return settings.method == Method::kClassic && sameUsableColours(settings.palette, kMamePalette) &&
-         settings.ditherPercent == kMaxDitherPercent && isNeutral(settings.adjustments) &&
+  return sameUsableColours(settings.palette, kMamePalette) &&
+         settings.ditherPercent == kMaxDitherPercent && settings.method == Method::kClassic &&
+         settings.kernel == ErrorKernel::kFloyd && isNeutral(settings.adjustments) &&
          isDefault(settings.framing);
 }
 
@@ -160,14 +163,24 @@ Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* 
   LineChoice* const choices = reinterpret_cast<LineChoice*>(block + kChoicesAt);
   std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image.tileColumns() * image.tileRows() *
                                                                            kTileSide));
-  if (settings.method == Method::kOptimise) {
+  if (settings.method == Method::kClassic && settings.kernel == ErrorKernel::kFloyd) {
+    result.lineCount = quantiseImage(q, image, progress, choices);
+  } else if (settings.method == Method::kOrdered) {
+    const Diffuser d = makeDiffuser(settings.palette, Light::kLinear, ErrorKernel::kFloyd, 0);
+    result.lineCount = quantiseOrdered(d, q.strength, image, progress, choices);
+  } else if (settings.method == Method::kOptimise) {
+    // linear's result, then the optimiser on it against the picture as it
+    // was before quantising.
     const WorkingImagePtr before = newWorkingImage();
     *before = image;
-    result.lineCount = quantiseImage(q, image, nullptr, choices);
+    const Diffuser d = makeDiffuser(settings.palette, Light::kLinear, settings.kernel, q.strength);
+    result.lineCount = quantiseDiffused(d, image, nullptr, choices);
     ProgressFile shown{progress, -1};
     optimiseLines(q, *before, image, choices, kOptimiseSweeps, progress != nullptr ? showProgress : nullptr, &shown);
   } else {
-    result.lineCount = quantiseImage(q, image, progress, choices);
+    const Light light = settings.method == Method::kLinear ? Light::kLinear : Light::kGamma;
+    const Diffuser d = makeDiffuser(settings.palette, light, settings.kernel, q.strength);
+    result.lineCount = quantiseDiffused(d, image, progress, choices);
   }
 
   result.tableSize = tileTableSize(image);

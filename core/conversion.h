@@ -15,20 +15,16 @@
 #include "image/fit.h"
 #include "image/image_memory.h"
 #include "image/tga.h"
+#include "quantise/methods.h"
 
 namespace kovrel {
 
-// How the colours of each TileLine are chosen.
-enum class Method {
-  kClassic,   // the exhaustive pair search with error diffusion
-  kOptimise,  // the same, then improved as it is perceived (quantise/optimise.h)
-};
-
 // How to convert. The defaults are the converter's plain behaviour.
 struct Settings {
-  Method method = Method::kClassic;
   Palette palette = kMamePalette;  // used everywhere: search, commit, encoder, preview
   int ditherPercent = 100;         // 0 ... 100; 0 carries no error
+  Method method = Method::kClassic;
+  ErrorKernel kernel = ErrorKernel::kFloyd;  // for the methods that diffuse
   Adjustments adjustments;         // made to the picture before conversion
   Framing framing;                 // how the picture is read: background, fit (readPicture)
 };

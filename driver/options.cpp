@@ -193,7 +193,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place" || name == "--method";
+                       name == "--format" || name == "--place" || name == "--method" ||
+                       name == "--kernel";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -206,11 +207,6 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
                     value + "\".");
       }
-    } else if (name == "--method") {
-      if (value != "classic" && value != "optimise" && value != "optimize") {
-        return fail("--method takes classic or optimise, not \"" + value + "\".");
-      }
-      line.settings.method = value == "classic" ? Method::kClassic : Method::kOptimise;
     } else if (name == "--place") {
       if (value == "topleft") {
         line.screen.placement = Placement::kTopLeft;
@@ -234,6 +230,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         }
       }
       line.paletteName = value;
+    } else if (name == "--method") {
+      if (!methodOfName(value, line.settings.method)) {
+        return fail("--method takes " + methodNameList() + ", not \"" + value + "\".");
+      }
+    } else if (name == "--kernel") {
+      if (!kernelOfName(value, line.settings.kernel)) {
+        return fail("--kernel takes " + kernelNameList() + ", not \"" + value + "\".");
+      }
+      line.kernelGiven = true;
     } else if (name == "--dither") {
       if (!parseWhole(value, 0, kMaxDitherPercent, line.settings.ditherPercent)) {
         return fail("--dither takes a whole percentage from 0 to 100, not \"" + value + "\".");
@@ -273,6 +278,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       }
     }
   }
+  if (line.kernelGiven && !methodDiffuses(line.settings.method)) {
+    return fail(std::string("--kernel applies to the methods that diffuse the error, not to ") +
+                methodName(line.settings.method) + ".");
+  }
   if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
     return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
   }
@@ -294,9 +303,14 @@ std::string helpText() {
          "                       15 colours (1-15) or 16 (0-15). Default: mame\n"
          "  --dither=P           error diffusion strength in percent, 0-100;\n"
          "                       0 carries no error. Default: 100\n"
-         "  --method=NAME        classic, or optimise: then improve the picture as it\n"
-         "                       is seen from near and afar (about a second more).\n"
-         "                       Default: classic\n"
+         "  --method=M           classic (error carried on the coded values), linear\n"
+         "                       (error carried in linear light: truer mid and dark\n"
+         "                       tones) or ordered (an 8 x 8 Bayer pattern: stable\n"
+         "                       between frames), or optimise (linear, then improved\n"
+         "                       as the picture is seen from near and afar; about a\n"
+         "                       second more). Default: classic\n"
+         "  --kernel=K           how classic and linear spread the error: floyd,\n"
+         "                       atkinson, jjn, stucki or sierra. Default: floyd\n"
          "  --brightness=B       -100 to 100, added as B% of full scale. Default: 0\n"
          "  --contrast=C         -100 to 100, around the middle grey. Default: 0\n"
          "  --saturation=S       -100 (grey) to 100. Default: 0\n"
@@ -338,11 +352,14 @@ std::string settingsLine(const CommandLine& line) {
   }
   std::string text;
   const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ", ") + item; };
-  if (settings.method == Method::kOptimise) {
-    add("method optimise");
-  }
   if (!sameUsableColours(settings.palette, kMamePalette)) {
     add("palette " + line.paletteName);
+  }
+  if (settings.method != Method::kClassic) {
+    add(std::string("method ") + methodName(settings.method));
+  }
+  if (settings.kernel != ErrorKernel::kFloyd) {
+    add(std::string("kernel ") + kernelName(settings.kernel));
   }
   if (settings.ditherPercent != kMaxDitherPercent) {
     add("dither " + std::to_string(settings.ditherPercent) + "%");

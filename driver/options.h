@@ -37,6 +37,7 @@ struct CommandLine {
   ScreenSettings screen;  // --place
   bool dedupe = false;
   bool report = false;  // --report: the perceived difference after the statistics
+  bool kernelGiven = false;  // --kernel, which only the diffusing methods take
   bool help = false;
   bool version = false;
   bool hasPicture = false;

@@ -126,12 +126,15 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
       {{"--gamma=.5"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \".5\"."},
       {{"--help=yes"}, "--help takes no value."},
       {{"--report=24"}, "--report takes no value."},
-      {{"--method=best"}, "--method takes classic or optimise, not \"best\"."},
       {{"--palette=nothere.txt"},
        "Palette file nothere.txt cannot be read. It is not a preset either: mame, datasheet, v9938."},
       {{"--palette=bad.txt"},
        "Palette file bad.txt, line 1: not a colour: a palette file has lines of RRGGBB or #RRGGBB, or is a GIMP "
        "palette."},
+      {{"--method=fast"}, "--method takes classic, linear, ordered or optimise, not \"fast\"."},
+      {{"--kernel=Floyd"}, "--kernel takes floyd, atkinson, jjn, stucki or sierra, not \"Floyd\"."},
+      {{"--kernel=jjn", "--method=ordered"},
+       "--kernel applies to the methods that diffuse the error, not to ordered."},
       {{"--dither=50", "--gamma=x"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"x\"."},
   };
   for (const auto& [options, message] : cases) {
@@ -188,6 +191,7 @@ TEST(Options, DefaultsGivenOutrightAreThePlainRun) {
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"--palette=mame.txt"}, {"--palette=mame.gpl"},
         {"--palette=mame", "--dither=100", "--brightness=0", "--contrast=+0", "--saturation=-0", "--gamma=1.00"},
+        {"--method=classic", "--kernel=floyd"},
         {"--"}}) {
     const Outputs same = convert(picture, options, "pic.tga", &dir);
     expectSameFiles(plain, same, options[0]);
@@ -308,6 +312,9 @@ TEST(Options, EachOptionReachesTheOutputAsItShould) {
   EXPECT_EQ(settingsLineOf(got.run),
             "Settings: palette datasheet, dither 50%, brightness +5, contrast -5, saturation +20, gamma 1.20\n");
   EXPECT_EQ(got.run.status, 0);
+  got = convert(picture, {"--kernel=stucki", "--method=linear"});
+  EXPECT_EQ(settingsLineOf(got.run), "Settings: method linear, kernel stucki\n");
+  EXPECT_NE(got.chr, plain.chr);
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ function readSettings() {
     palette: paletteFile ? { name: paletteFile.name, text: paletteFile.text } : { name: form.palette.value },
     dither: Number(form.dither.value),
     method: form.method.value,
+    kernel: form.kernel.value,
     brightness: Number(form.brightness.value),
     contrast: Number(form.contrast.value),
     saturation: Number(form.saturation.value),
@@ -105,6 +106,8 @@ function updateFileControls(settings) {
     input.disabled = screen.formats === 0;
   }
   ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
+  // Ordered dithering spreads no error, so it takes no kernel.
+  ui.settings.elements.kernel.disabled = settings.method === 'ordered';
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -132,6 +135,7 @@ function commandOptions(settings) {
   }
   if (settings.dither !== 100) options.push(`--dither=${settings.dither}`);
   if (settings.method !== 'classic') options.push(`--method=${settings.method}`);
+  if (settings.kernel !== 'floyd' && settings.method !== 'ordered') options.push(`--kernel=${settings.kernel}`);
   if (settings.brightness !== 0) options.push(`--brightness=${settings.brightness}`);
   if (settings.contrast !== 0) options.push(`--contrast=${settings.contrast}`);
   if (settings.saturation !== 0) options.push(`--saturation=${settings.saturation}`);

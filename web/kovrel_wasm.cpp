@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,10 +142,16 @@ void kovrelSettings(int dither, int brightness, int contrast, int saturation, in
                         static_cast<std::uint8_t>(background)};
 }
 
-// Sets the method for the conversions that follow: 0 classic, 1 optimise
-// (--method); other values give classic.
-KOVREL_EXPORT("kovrel_method") void kovrelMethod(int method) {
-  currentSettings().method = method == 1 ? kovrel::Method::kOptimise : kovrel::Method::kClassic;
+// Sets the method and the error kernel for the conversions that follow, as
+// their places in the command line's lists (--method: classic, linear,
+// ordered; --kernel: floyd, atkinson, jjn, stucki, sierra). A number outside
+// its list gives the default.
+KOVREL_EXPORT("kovrel_method") void kovrelMethod(int method, int kernel) {
+  kovrel::Settings& settings = currentSettings();
+  const int methods = static_cast<int>(std::size(kovrel::kMethodNames));
+  const int kernels = static_cast<int>(std::size(kovrel::kKernelNames));
+  settings.method = kovrel::kMethodNames[method >= 0 && method < methods ? method : 0].method;
+  settings.kernel = kovrel::kKernelNames[kernel >= 0 && kernel < kernels ? kernel : 0].kernel;
 }
 
 // Sets the palette for the conversions that follow: with size 0, the preset

@@ -4,8 +4,8 @@
 // Request:  { id, pictureId, file: Blob, settings }
 //   pictureId names the picture; file is read only when it differs from the
 //   last request's. settings: { palette: { name, text }, dither,
-//   brightness, contrast, saturation, gamma (hundredths), method ('classic'
-//   or 'optimise'), fit ('crop',
+//   brightness, contrast, saturation, gamma (hundredths), method and
+//   kernel (--method's and --kernel's names), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
 //   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
 //   4 c, 8 asm), centre, dedupe } }.
@@ -97,6 +97,10 @@ async function warmUp() {
   wasm.kovrel_convert();
   picture = null;
 }
+
+// The command line's --method and --kernel names, in kovrel_method's order.
+const kMethods = ['classic', 'linear', 'ordered', 'optimise'];
+const kKernels = ['floyd', 'atkinson', 'jjn', 'stucki', 'sierra'];
 
 const ready = warmUp();
 
@@ -294,7 +298,7 @@ function applySettings(state, settings) {
   wasm.kovrel_settings(settings.dither, settings.brightness, settings.contrast, settings.saturation,
                        settings.gamma, fitCodes[settings.fit] ?? 0, 256, 192,
                        settings.aspect === 'tv' ? 1 : 0, settings.background >>> 0);
-  wasm.kovrel_method(settings.method === 'optimise' ? 1 : 0);
+  wasm.kovrel_method(Math.max(0, kMethods.indexOf(settings.method)), Math.max(0, kKernels.indexOf(settings.kernel)));
   return null;
 }
 

@@ -415,6 +415,12 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
                   background: '#2040c0' } },
     { file: 'scene.tga', bytes: tga, settings: { dither: 0, gamma: '0.6', 'fit-crop': true, aspect: true } },
     { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear' } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'stucki', dither: 60 } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'ordered', dither: 80 } },
+    { file: 'scene.tga', bytes: tga, settings: { kernel: 'atkinson' } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'jjn', 'fit-letterbox': true } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'sierra' } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
   ];
@@ -427,7 +433,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     // Back to the defaults, then this case's settings.
     await page.selectOption('[name=palette]', 'mame');
     for (const [name, value] of Object.entries({ dither: 100, brightness: 0, contrast: 0, saturation: 0,
-                                                  gamma: '1', aspect: false, background: '#000000' })) {
+                                                  gamma: '1', aspect: false, background: '#000000',
+                                                  method: 'classic', kernel: 'floyd' })) {
       await setControl(page, name, value);
     }
     await page.check('input[name=fit][value=crop]');
