@@ -11,6 +11,9 @@
 #include "image/picture_formats.h"
 #endif
 
+#include "quantise/optimise.h"
+#include "quantise/diffusion.h"
+#include "quantise/ordered.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 
@@ -29,6 +32,22 @@ static_assert(kChoicesAt >= 2 * (kTableHeaderSize + kMostLines) + kTgaHeaderSize
 static_assert(kConversionBytes <= kMaxTgaBytes, "a block read from a file must hold a conversion");
 static_assert(kChoicesAt % alignof(LineChoice) == 0, "the choices must be aligned");
 
+// The optimiser's progress written as the pass writes its own: the figure
+// each time the percentage rises.
+struct ProgressFile {
+  std::FILE* file;
+  int shown;
+};
+bool showProgress(void* context, int percent) {
+  ProgressFile& progress = *static_cast<ProgressFile*>(context);
+  if (percent > progress.shown && percent < 100) {
+    progress.shown = percent;
+    std::fprintf(progress.file, "\b\b\b%2i%%", percent);
+    std::fflush(progress.file);
+  }
+  return true;
+}
+
 Picture newPicture() {
   Picture picture;
   picture.image = newWorkingImage();
@@ -40,7 +59,8 @@ Picture newPicture() {
 
 bool isDefault(const Settings& settings) {
   return sameUsableColours(settings.palette, kMamePalette) &&
-         settings.ditherPercent == kMaxDitherPercent && isNeutral(settings.adjustments) &&
+         settings.ditherPercent == kMaxDitherPercent && settings.method == Method::kClassic &&
+         settings.kernel == ErrorKernel::kFloyd && isNeutral(settings.adjustments) &&
          isDefault(settings.framing);
 }
 
@@ -177,7 +197,25 @@ Conversion convertPicture(Picture picture, const Settings& settings, std::FILE* 
   LineChoice* const choices = reinterpret_cast<LineChoice*>(block + kChoicesAt);
   std::uninitialized_default_construct_n(choices, static_cast<std::size_t>(image.tileColumns() * image.tileRows() *
                                                                            kTileSide));
-  result.lineCount = quantiseImage(q, image, progress, choices);
+  if (settings.method == Method::kClassic && settings.kernel == ErrorKernel::kFloyd) {
+    result.lineCount = quantiseImage(q, image, progress, choices);
+  } else if (settings.method == Method::kOrdered) {
+    const Diffuser d = makeDiffuser(settings.palette, Light::kLinear, ErrorKernel::kFloyd, 0);
+    result.lineCount = quantiseOrdered(d, q.strength, image, progress, choices);
+  } else if (settings.method == Method::kOptimise) {
+    // linear's result, then the optimiser on it against the picture as it
+    // was before quantising.
+    const WorkingImagePtr before = newWorkingImage();
+    *before = image;
+    const Diffuser d = makeDiffuser(settings.palette, Light::kLinear, settings.kernel, q.strength);
+    result.lineCount = quantiseDiffused(d, image, nullptr, choices);
+    ProgressFile shown{progress, -1};
+    optimiseLines(q, *before, image, choices, kOptimiseSweeps, progress != nullptr ? showProgress : nullptr, &shown);
+  } else {
+    const Light light = settings.method == Method::kLinear ? Light::kLinear : Light::kGamma;
+    const Diffuser d = makeDiffuser(settings.palette, light, settings.kernel, q.strength);
+    result.lineCount = quantiseDiffused(d, image, progress, choices);
+  }
 
   result.tableSize = tileTableSize(image);
   result.previewSize = previewTgaSize(image);

@@ -15,6 +15,7 @@
 #include "image/fit.h"
 #include "image/image_memory.h"
 #include "image/tga.h"
+#include "quantise/methods.h"
 
 namespace kovrel {
 
@@ -22,6 +23,8 @@ namespace kovrel {
 struct Settings {
   Palette palette = kMamePalette;  // used everywhere: search, commit, encoder, preview
   int ditherPercent = 100;         // 0 ... 100; 0 carries no error
+  Method method = Method::kClassic;
+  ErrorKernel kernel = ErrorKernel::kFloyd;  // for the methods that diffuse
   Adjustments adjustments;         // made to the picture before conversion
   Framing framing;                 // how the picture is read: background, fit (readPicture)
 };

@@ -17,6 +17,7 @@
 #include "files/run_files.h"
 #include "image/output_file.h"
 #include "image/tga.h"
+#include "quality/perceptual.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
 
@@ -162,6 +163,14 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
     std::printf("in (%i,%i) screen 2 tiles...    ", image.tileColumns(), image.tileRows());
     std::fflush(stdout);
   }
+  // --report compares the preview with the picture as converted: fitted
+  // and adjusted, before quantising.
+  kovrel::WorkingImagePtr before;
+  if (line.report) {
+    before = kovrel::newWorkingImage();
+    *before = *picture.image;
+    kovrel::adjustImage(*before, line.settings.adjustments);
+  }
   const std::clock_t started = std::clock();
   const kovrel::Conversion conversion =
       kovrel::convertPicture(std::move(picture), line.settings, console.quiet ? nullptr : stdout);
@@ -200,6 +209,9 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
       const auto& unique = outputs.shared.uniqueTiles;
       std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
     }
+  }
+  if (before) {
+    console.say(kovrel::perceptualReport(*before, *conversion.image));
   }
   console.warn(kovrel::msxNameNote(choice, outputs));
   console.warn(partialScreenNote(line, fromTga, width, height, outputs));

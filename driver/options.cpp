@@ -198,10 +198,18 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       (name == "--dedupe" ? line.dedupe : name == "--batch" ? line.batch : line.quiet) = true;
       continue;
     }
+    if (name == "--report") {
+      if (hasValue) {
+        return fail("--report takes no value.");
+      }
+      line.report = true;
+      continue;
+    }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place" || name == "--output";
+                       name == "--format" || name == "--place" || name == "--output" || name == "--method" ||
+                       name == "--kernel";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -239,6 +247,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         }
       }
       line.paletteName = value;
+    } else if (name == "--method") {
+      if (!methodOfName(value, line.settings.method)) {
+        return fail("--method takes " + methodNameList() + ", not \"" + value + "\".");
+      }
+    } else if (name == "--kernel") {
+      if (!kernelOfName(value, line.settings.kernel)) {
+        return fail("--kernel takes " + kernelNameList() + ", not \"" + value + "\".");
+      }
+      line.kernelGiven = true;
     } else if (name == "--dither") {
       if (!parseWhole(value, 0, kMaxDitherPercent, line.settings.ditherPercent)) {
         return fail("--dither takes a whole percentage from 0 to 100, not \"" + value + "\".");
@@ -278,6 +295,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       }
     }
   }
+  if (line.kernelGiven && !methodDiffuses(line.settings.method)) {
+    return fail(std::string("--kernel applies to the methods that diffuse the error, not to ") +
+                methodName(line.settings.method) + ".");
+  }
   if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
     return fail("--dedupe applies to the raw, c, asm and a99 formats: name one with --format.");
   }
@@ -301,6 +322,14 @@ std::string helpText() {
          "                       15 colours (1-15) or 16 (0-15). Default: mame\n"
          "  --dither=P           error diffusion strength in percent, 0-100;\n"
          "                       0 carries no error. Default: 100\n"
+         "  --method=M           classic (error carried on the coded values), linear\n"
+         "                       (error carried in linear light: truer mid and dark\n"
+         "                       tones) or ordered (an 8 x 8 Bayer pattern: stable\n"
+         "                       between frames), or optimise (linear, then improved\n"
+         "                       as the picture is seen from near and afar; about a\n"
+         "                       second more). Default: classic\n"
+         "  --kernel=K           how classic and linear spread the error: floyd,\n"
+         "                       atkinson, jjn, stucki or sierra. Default: floyd\n"
          "  --brightness=B       -100 to 100, added as B% of full scale. Default: 0\n"
          "  --contrast=C         -100 to 100, around the middle grey. Default: 0\n"
          "  --saturation=S       -100 (grey) to 100. Default: 0\n"
@@ -331,6 +360,8 @@ std::string helpText() {
          "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
          "                       for the usual names, else the base name of every\n"
          "                       file (--output=out/title: out/title.CHR, ...)\n"
+         "  --report             print how far the preview looks from the picture\n"
+         "                       (S-CIELAB mean Delta E at 24 and 48 pixels/degree)\n"
          "  --batch              convert every PICTURE in turn with the same options;\n"
          "                       carry on after one that fails, exit 1 if any failed\n"
          "  --quiet              no banner, progress or statistics; errors (one line\n"
@@ -351,6 +382,12 @@ std::string settingsLine(const CommandLine& line) {
   const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ", ") + item; };
   if (!sameUsableColours(settings.palette, kMamePalette)) {
     add("palette " + line.paletteName);
+  }
+  if (settings.method != Method::kClassic) {
+    add(std::string("method ") + methodName(settings.method));
+  }
+  if (settings.kernel != ErrorKernel::kFloyd) {
+    add(std::string("kernel ") + kernelName(settings.kernel));
   }
   if (settings.ditherPercent != kMaxDitherPercent) {
     add("dither " + std::to_string(settings.ditherPercent) + "%");

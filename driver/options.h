@@ -25,6 +25,8 @@ struct CommandLine {
   ScreenSettings screen;  // --place
   bool dedupe = false;
   std::string output;  // --output, as given; empty when not given
+  bool report = false;  // --report: the perceived difference after the statistics
+  bool kernelGiven = false;  // --kernel, which only the diffusing methods take
   bool help = false;
   bool version = false;
   bool batch = false;  // --batch: every picture in turn

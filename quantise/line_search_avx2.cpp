@@ -4,3 +4,4 @@
 #define KOVREL_KERNEL_LANES 8
 #define KOVREL_KERNEL_ISA KOVREL_ISA_AVX2
 #include "quantise/line_search_kernel.inc"
+#include "quantise/diffusion_kernel.inc"

@@ -4,3 +4,4 @@
 #define KOVREL_KERNEL_LANES 16
 #define KOVREL_KERNEL_ISA KOVREL_ISA_AVX512
 #include "quantise/line_search_kernel.inc"
+#include "quantise/diffusion_kernel.inc"

@@ -11,3 +11,4 @@
 #define KOVREL_KERNEL_ISA KOVREL_ISA_GENERIC
 #endif
 #include "quantise/line_search_kernel.inc"
+#include "quantise/diffusion_kernel.inc"

@@ -210,6 +210,7 @@ TEST(Emulator, TheChipShowsThePreview) {
   for (const char* photo : {"chelsea.tga", "coffee.tga"}) {
     run("cp '" KOVREL_EXAMPLES "/" + std::string(photo) + "' '" + folder + "/'");
   }
+  run("cp '" KOVREL_EXAMPLES "/chelsea.tga' '" + folder + "/optimise.tga'");
   const auto write = [&folder](const std::string& name, const Bytes& bytes) {
     std::FILE* out = std::fopen((folder + "/" + name).c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), out);
@@ -231,6 +232,7 @@ TEST(Emulator, TheChipShowsThePreview) {
       {"chelsea", {"--format=sc2,chr,clr,tga", "chelsea.tga"}},
       {"coffee", {"--format=sc2,raw,tga", "--dedupe", "coffee.tga"}},
       {"noise", {"--format=sc2,tga", "noise.tga"}},
+      {"optimise", {"--format=sc2,tga", "--method=optimise", "optimise.tga"}},
       {"tiles", {"--format=raw,tga", "--dedupe", "--place=centre", "tiles.tga"}},
   };
   for (const auto& [name, args] : runs) {
@@ -240,7 +242,7 @@ TEST(Emulator, TheChipShowsThePreview) {
 
   const std::string at = folder + "/";
   std::vector<Screen> screens = {calibration(folder)};
-  for (const std::string name : {"chelsea", "coffee", "noise"}) {
+  for (const std::string name : {"chelsea", "coffee", "noise", "optimise"}) {
     // BLOAD "NAME.SC2",S: the body to the header's start address.
     const Bytes sc2 = readAll(at + name + ".SC2");
     ASSERT_EQ(sc2.size(), 14343u);

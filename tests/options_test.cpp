@@ -125,11 +125,16 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
       {{"--gamma=10.01"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"10.01\"."},
       {{"--gamma=.5"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \".5\"."},
       {{"--help=yes"}, "--help takes no value."},
+      {{"--report=24"}, "--report takes no value."},
       {{"--palette=nothere.txt"},
        "Palette file nothere.txt cannot be read. It is not a preset either: mame, datasheet, v9938."},
       {{"--palette=bad.txt"},
        "Palette file bad.txt, line 1: not a colour: a palette file has lines of RRGGBB or #RRGGBB, or is a GIMP "
        "palette."},
+      {{"--method=fast"}, "--method takes classic, linear, ordered or optimise, not \"fast\"."},
+      {{"--kernel=Floyd"}, "--kernel takes floyd, atkinson, jjn, stucki or sierra, not \"Floyd\"."},
+      {{"--kernel=jjn", "--method=ordered"},
+       "--kernel applies to the methods that diffuse the error, not to ordered."},
       {{"--dither=50", "--gamma=x"}, "--gamma takes a number from 0.10 to 10.00 with at most two decimals, not \"x\"."},
   };
   for (const auto& [options, message] : cases) {
@@ -144,6 +149,24 @@ TEST(Options, BadOptionsAreOneLineAndExitTwoWithNothingReadOrWritten) {
   const RunResult bare = runKovrel(dir.path(), {"--dither=50"});
   EXPECT_EQ(bare.out, kBanner + "Syntax: Kovrel [file.tga]\n");
   EXPECT_EQ(bare.status, 2);
+}
+
+// --report changes no file and adds its one line after the statistics; a
+// flat picture converts to itself (a palette colour), so measures 0.
+TEST(Options, ReportAddsOneLineAndChangesNoFile) {
+  const Bytes picture = makeTga(kWidth, kHeight, noiseAt);
+  const Outputs plain = convert(picture, {});
+  const Outputs reported = convert(picture, {"--report"});
+  expectSameFiles(plain, reported, "--report");
+  const std::string text = withoutSeconds(reported.run.out);
+  const std::string line = "Perceived difference (S-CIELAB mean Delta E 1976 / CIEDE2000): ";
+  const std::size_t at = text.find(line);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t end = text.find('\n', at) + 1;
+  EXPECT_EQ(text.substr(0, at) + text.substr(end), withoutSeconds(plain.run.out));
+  EXPECT_LT(text.find(" seconds.\n"), at);
+  const Outputs white = convert(uniformTga(kWidth, kHeight, {255, 255, 255}), {"--report"});
+  EXPECT_NE(white.run.out.find(line + "0.00 / 0.00 at 24 pixels per degree, 0.00 / 0.00 at 48.\n"), std::string::npos);
 }
 
 TEST(Options, DefaultsGivenOutrightAreThePlainRun) {
@@ -168,6 +191,7 @@ TEST(Options, DefaultsGivenOutrightAreThePlainRun) {
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"--palette=mame.txt"}, {"--palette=mame.gpl"},
         {"--palette=mame", "--dither=100", "--brightness=0", "--contrast=+0", "--saturation=-0", "--gamma=1.00"},
+        {"--method=classic", "--kernel=floyd"},
         {"--"}}) {
     const Outputs same = convert(picture, options, "pic.tga", &dir);
     expectSameFiles(plain, same, options[0]);
@@ -288,6 +312,9 @@ TEST(Options, EachOptionReachesTheOutputAsItShould) {
   EXPECT_EQ(settingsLineOf(got.run),
             "Settings: palette datasheet, dither 50%, brightness +5, contrast -5, saturation +20, gamma 1.20\n");
   EXPECT_EQ(got.run.status, 0);
+  got = convert(picture, {"--kernel=stucki", "--method=linear"});
+  EXPECT_EQ(settingsLineOf(got.run), "Settings: method linear, kernel stucki\n");
+  EXPECT_NE(got.chr, plain.chr);
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ const ui = {
   sourceView: $('source-view'),
   gridOverlay: $('grid-overlay'),
   resultCaption: $('result-caption'),
+  perceived: $('perceived'),
   zoom: $('zoom'),
   tvView: $('tv-view'),
   grid: $('grid'),
@@ -88,6 +89,8 @@ function readSettings() {
   return {
     palette: paletteFile ? { name: paletteFile.name, text: paletteFile.text } : { name: form.palette.value },
     dither: Number(form.dither.value),
+    method: form.method.value,
+    kernel: form.kernel.value,
     brightness: Number(form.brightness.value),
     contrast: Number(form.contrast.value),
     saturation: Number(form.saturation.value),
@@ -123,6 +126,8 @@ function updateFileControls(settings) {
     input.disabled = (screen.formats & kScreenBits) === 0;
   }
   ui.settings.elements.dedupe.disabled = (screen.formats & kSharedBits) === 0;
+  // Ordered dithering spreads no error, so it takes no kernel.
+  ui.settings.elements.kernel.disabled = settings.method === 'ordered';
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -149,6 +154,8 @@ function commandOptions(settings) {
     options.push(`--palette=${settings.palette.name}`);
   }
   if (settings.dither !== 100) options.push(`--dither=${settings.dither}`);
+  if (settings.method !== 'classic') options.push(`--method=${settings.method}`);
+  if (settings.kernel !== 'floyd' && settings.method !== 'ordered') options.push(`--kernel=${settings.kernel}`);
   if (settings.brightness !== 0) options.push(`--brightness=${settings.brightness}`);
   if (settings.contrast !== 0) options.push(`--contrast=${settings.contrast}`);
   if (settings.saturation !== 0) options.push(`--saturation=${settings.saturation}`);
@@ -564,6 +571,7 @@ async function showResult(job, reply) {
   }
   shown = { job, reply, png };
   offerDownloads(job, reply);
+  ui.perceived.textContent = reply.report;
   showNotice(pictureNotes(reply.picture));
   ui.status.replaceChildren(
     `Converted ${job.picture.fileName} (${width} × ${height}) in `,

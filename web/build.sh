@@ -56,7 +56,7 @@ trap 'rm -rf "$tmp"' EXIT
 # KOVREL_PORTABLE selects the plain C++ paths wherever the core has
 # processor-specific ones.
 flags=(
-  --target=wasm32-wasi -std=c++17 -O3 -fno-exceptions
+  --target=wasm32-wasi -std=c++17 -O3 -fno-exceptions -ffp-contract=off
   -DKOVREL_PORTABLE=1 -DNDEBUG
   -Wall -Wextra -Wshadow -Wconversion "${werror[@]}"
   -I "$src"

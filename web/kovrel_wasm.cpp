@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "image/fit.h"
 #include "image/pixels.h"
 #include "image/tga.h"
+#include "quality/perceptual.h"
 #include "screen/screen.h"
 #include "tiles/tiles.h"
 
@@ -42,6 +44,8 @@ struct Result {
   int height = 0;
   kovrel::Conversion conversion;  // empty unless converted
   std::vector<std::uint8_t> before;  // the picture as converted: fitted, adjusted; RGBA
+  kovrel::WorkingImagePtr adjusted;  // the same, as the conversion started on it
+  std::string report;                // kovrel_report's line
 };
 
 Result& lastResult() {
@@ -74,7 +78,7 @@ bool decoded(Result& result, kovrel::Status status) {
 // The picture's pixels as the conversion starts on them, fitted and
 // adjusted, as RGBA; a missing sample shows as 0.
 void keepBefore(Result& result, const kovrel::WorkingImage& fitted) {
-  const kovrel::WorkingImagePtr adjusted = kovrel::newWorkingImage();
+  kovrel::WorkingImagePtr adjusted = kovrel::newWorkingImage();
   *adjusted = fitted;
   kovrel::adjustImage(*adjusted, currentSettings().adjustments);
   result.before.resize(static_cast<std::size_t>(fitted.width) * static_cast<std::size_t>(fitted.height) *
@@ -89,6 +93,7 @@ void keepBefore(Result& result, const kovrel::WorkingImage& fitted) {
       out[3] = 255;
     }
   }
+  result.adjusted = std::move(adjusted);
 }
 
 int convertDecoded(Result& result, kovrel::Picture picture) {
@@ -136,6 +141,18 @@ void kovrelSettings(int dither, int brightness, int contrast, int saturation, in
   framing.aspect = aspect == 1 ? kovrel::PixelAspect::kTelevision : kovrel::PixelAspect::kSquare;
   framing.background = {static_cast<std::uint8_t>(background >> 16), static_cast<std::uint8_t>(background >> 8),
                         static_cast<std::uint8_t>(background)};
+}
+
+// Sets the method and the error kernel for the conversions that follow, as
+// their places in the command line's lists (--method: classic, linear,
+// ordered; --kernel: floyd, atkinson, jjn, stucki, sierra). A number outside
+// its list gives the default.
+KOVREL_EXPORT("kovrel_method") void kovrelMethod(int method, int kernel) {
+  kovrel::Settings& settings = currentSettings();
+  const int methods = static_cast<int>(std::size(kovrel::kMethodNames));
+  const int kernels = static_cast<int>(std::size(kovrel::kKernelNames));
+  settings.method = kovrel::kMethodNames[method >= 0 && method < methods ? method : 0].method;
+  settings.kernel = kovrel::kKernelNames[kernel >= 0 && kernel < kernels ? kernel : 0].kernel;
 }
 
 // Sets the palette for the conversions that follow: with size 0, the preset
@@ -273,6 +290,22 @@ KOVREL_EXPORT("kovrel_clr_size") std::size_t kovrelClrSize() {
 // width x height RGBA pixels, rows top down.
 KOVREL_EXPORT("kovrel_before_data") const std::uint8_t* kovrelBeforeData() {
   return lastResult().before.data();
+}
+
+// Measures how far the last conversion's preview looks from the picture as
+// converted, as --report does, and returns the length of the line it
+// prints (newline included; 0 when nothing was converted); the line's bytes
+// are at kovrel_report_data.
+KOVREL_EXPORT("kovrel_report") std::size_t kovrelReport() {
+  Result& result = lastResult();
+  result.report.clear();
+  if (result.conversion.image && result.adjusted) {
+    result.report = kovrel::perceptualReport(*result.adjusted, *result.conversion.image);
+  }
+  return result.report.size();
+}
+KOVREL_EXPORT("kovrel_report_data") const char* kovrelReportData() {
+  return lastResult().report.data();
 }
 
 // The preview TGA file's bytes of the last conversion.

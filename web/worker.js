@@ -4,16 +4,18 @@
 // Request:  { id, pictureId, file: Blob, settings }
 //   pictureId names the picture; file is read only when it differs from the
 //   last request's. settings: { palette: { name, text }, dither,
-//   brightness, contrast, saturation, gamma (hundredths), fit ('crop',
+//   brightness, contrast, saturation, gamma (hundredths), method and
+//   kernel (--method's and --kernel's names), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
 //   background (0xRRGGBB), fileName, screen: { formats (the program's
 //   format bits, files/run_files.h), centre, dedupe, output (--output's
 //   value, '' for none) } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
-//             chr, clr, preview, before, files, names, module }
+//             chr, clr, preview, before, files, names, module, report }
 //   files: the files asked for but the PNG, named and made by the core as
 //   the program makes them, [{ name, bytes }]; names: { chr, png }, the
 //   names the program gives the CHR file and the PNG preview.
+//   report: the line --report prints (the perceived difference).
 //   chr, clr, preview: the files' bytes; before: the picture as converted
 //   (fitted and adjusted) as RGBA pixels; all ArrayBuffers.
 //      or   { id, ok: false, message, stage ('picture', 'palette' or
@@ -101,6 +103,10 @@ async function warmUp() {
   wasm.kovrel_convert();
   picture = null;
 }
+
+// The command line's --method and --kernel names, in kovrel_method's order.
+const kMethods = ['classic', 'linear', 'ordered', 'optimise'];
+const kKernels = ['floyd', 'atkinson', 'jjn', 'stucki', 'sierra'];
 
 const ready = warmUp();
 
@@ -339,6 +345,7 @@ function applySettings(state, settings) {
   wasm.kovrel_settings(settings.dither, settings.brightness, settings.contrast, settings.saturation,
                        settings.gamma, fitCodes[settings.fit] ?? 0, 256, 192,
                        settings.aspect === 'tv' ? 1 : 0, settings.background >>> 0);
+  wasm.kovrel_method(Math.max(0, kMethods.indexOf(settings.method)), Math.max(0, kKernels.indexOf(settings.kernel)));
   return null;
 }
 
@@ -394,6 +401,8 @@ async function handle({ id, pictureId, file, settings }) {
     files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
                  bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
   }
+  const reportSize = wasm.kovrel_report();  // measured first: the text's place is known after
+  const report = text(wasm, wasm.kovrel_report_data(), reportSize).trim();
   return {
     id,
     ok: true,
@@ -409,6 +418,7 @@ async function handle({ id, pictureId, file, settings }) {
     clr: copyOut(wasm, wasm.kovrel_clr_data(), wasm.kovrel_clr_size()),
     preview: copyOut(wasm, wasm.kovrel_preview_data(), wasm.kovrel_preview_size()),
     before: copyOut(wasm, wasm.kovrel_before_data(), wasm.kovrel_width() * wasm.kovrel_height() * 4),
+    report,
   };
 }
 

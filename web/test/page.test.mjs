@@ -415,6 +415,12 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
                   background: '#2040c0' } },
     { file: 'scene.tga', bytes: tga, settings: { dither: 0, gamma: '0.6', 'fit-crop': true, aspect: true } },
     { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear' } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'stucki', dither: 60 } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'ordered', dither: 80 } },
+    { file: 'scene.tga', bytes: tga, settings: { kernel: 'atkinson' } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'jjn', 'fit-letterbox': true } },
+    { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'sierra' } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
     // The TI files, a base name for every file, and the background around the picture.
@@ -431,7 +437,7 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     await page.selectOption('[name=palette]', 'mame');
     for (const [name, value] of Object.entries({ dither: 100, brightness: 0, contrast: 0, saturation: 0,
                                                   gamma: '1', aspect: false, background: '#000000',
-                                                  output: '' })) {
+                                                  output: '', method: 'classic', kernel: 'floyd' })) {
       await setControl(page, name, value);
     }
     await page.check('input[name=fit][value=crop]');
@@ -622,6 +628,11 @@ test('the build without wasm SIMD gives the same bytes', kTimeout, async () => {
   assert.equal(await finished(page), 'done');
   assert.match(await page.textContent('#status'), /no wasm SIMD/);
   await assertSameAsProgram(page, path.join(artefacts, 'g-no-simd'), { 'plain.tga': tga }, 'without SIMD');
+  // The optimiser's four-lane float arithmetic, here one lane at a time.
+  await page.selectOption('[name=method]', 'optimise');
+  assert.equal(await finished(page), 'done');
+  await assertSameAsProgram(page, path.join(artefacts, 'g-no-simd-optimise'), { 'plain.tga': tga },
+                            'optimise without SIMD');
   assert.deepEqual(problems, []);
   await context.close();
 });
@@ -938,6 +949,8 @@ test('GIF, BMP and WebP: the command line the page shows gives the page\'s bytes
   }
   assert.deepEqual(problems, []);
   await context.close();
+});
+
 // ---- Hostile files: the page's cost and outcome, against the program's ----
 
 function pngChunk(type, data) {
@@ -1124,4 +1137,57 @@ test('hostile files cost the page about a second and a few hundred MiB, with the
   for (const line of report) {
     console.log(line);
   }
+});
+
+test('optimise gives the command-line program\'s bytes', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const cases = [
+    { file: 'scene.tga', bytes: encodeTga(photoLike(300, 180)), settings: {} },
+    { file: 'odd.png', bytes: encodePng(photoLike(90, 45)), settings: { 'fit-original': true, dither: 60 } },
+  ];
+  for (const [i, { file, bytes, settings }] of cases.entries()) {
+    assert.equal(await choosePicture(page, file, 'application/octet-stream', bytes), 'done', file);
+    await page.selectOption('[name=method]', 'optimise');
+    for (const [name, value] of Object.entries(settings)) {
+      if (name.startsWith('fit-')) {
+        await page.check(`input[name=fit][value=${name.slice(4)}]`);
+      } else {
+        await setControl(page, name, value);
+      }
+    }
+    assert.equal(await finished(page), 'done', file);
+    const command = await assertSameAsProgram(page, path.join(artefacts, `o-case${i}`), { [file]: bytes }, file);
+    assert.match(command, /--method=optimise/);
+    await page.screenshot({ path: path.join(artefacts, `o-case${i}.png`), fullPage: true });
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('the perceived difference beside the result is the one --report prints', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const tga = encodeTga(photoLike(300, 180));
+  assert.equal(await choosePicture(page, 'scene.tga', 'application/octet-stream', tga), 'done');
+  const folder = path.join(artefacts, 'q-report');
+  for (const settings of [{}, { brightness: 30, 'fit-letterbox': true }, { dither: 40, saturation: -50 }]) {
+    for (const [name, value] of Object.entries(settings)) {
+      if (name.startsWith('fit-')) {
+        await page.check(`input[name=fit][value=${name.slice(4)}]`);
+      } else {
+        await setControl(page, name, value);
+      }
+    }
+    assert.equal(await finished(page), 'done');
+    const shown = await page.textContent('#perceived');
+    assert.match(shown, /^Perceived difference .*: \d+\.\d\d \/ \d+\.\d\d at 24 .*, \d+\.\d\d \/ \d+\.\d\d at 48\.$/);
+    fs.rmSync(folder, { recursive: true, force: true });
+    fs.mkdirSync(folder, { recursive: true });
+    fs.writeFileSync(path.join(folder, 'scene.tga'), tga);
+    const words = (await page.textContent('#command')).split(' ');
+    const printed = execFileSync(kovrel, ['--report', ...words.slice(1)], { cwd: folder, encoding: 'latin1' });
+    assert.ok(printed.includes(`${shown}\n`), `${JSON.stringify(settings)}: the page shows "${shown}"`);
+  }
+  await page.screenshot({ path: path.join(artefacts, 'q-report.png'), fullPage: true });
+  assert.deepEqual(problems, []);
+  await context.close();
 });

@@ -1,0 +1,35 @@
+// The optimiser: improves a quantised picture as it is perceived, in the
+// manner of Direct Binary Search. Per TileLine in raster order it flips
+// pixels between the line's two colours and tries the pairs of the
+// neighbouring lines (each pixel taking the nearer colour of the pair), and
+// keeps a change only when it lowers the perceived difference from the
+// original: the sum of the S-CIELAB Delta E at 24 and at 48 pixels per
+// degree, so that the picture holds up from near and from afar (estimated
+// per change as quality/perceptual_field.h says, the filtered picture kept
+// exact). Sweeps repeat while they gain, up to a limit. Deterministic: the same bytes on every machine
+// (quality/perceptual_field.h).
+#pragma once
+
+#include <cstdint>
+
+#include "image/working_image.h"
+#include "quantise/quantise.h"
+
+namespace kovrel {
+
+constexpr int kOptimiseSweeps = 2;  // the most sweeps over the picture
+
+// Called after each tile row of a sweep with the share done, 0 ... 100;
+// returning false stops the optimiser, which then leaves what it has so far
+// (a picture and choices as consistent as at the start).
+using OptimiseProgress = bool (*)(void* context, int percent);
+
+// Improves choices (quantiseImage's layout) for original (the picture before
+// quantising; width and height as image's) and writes the chosen colours
+// into image's padded area; each TileLine keeps exactly two colours, with
+// background < foreground. Returns the number of changes kept.
+std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, WorkingImage& image,
+                            LineChoice* choices, int sweeps = kOptimiseSweeps, OptimiseProgress progress = nullptr,
+                            void* context = nullptr);
+
+}  // namespace kovrel
