@@ -7,6 +7,7 @@
 
 #if KOVREL_PICTURE_CODECS
 #include "image/picture_formats.h"
+#include "os/paths.h"
 #endif
 
 #include "quantise/quantise.h"
@@ -76,7 +77,7 @@ Status decodeCompressed(const std::uint8_t* data, std::size_t size, Picture& pic
 
 Outcome readPicture(const std::string& path, Picture& picture, const Framing& framing) {
   picture = newPicture();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = openForReading(path);
   if (file == nullptr) {
     return {Status::kCannotOpen, path};
   }

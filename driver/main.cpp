@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <new>
 #include <string>
 #include <utility>
@@ -19,6 +18,7 @@
 #include "image/output_file.h"
 #include "image/png.h"
 #include "image/tga.h"
+#include "os/os.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
 #include "tiles/tiles.h"
@@ -129,7 +129,14 @@ int fail(const kovrel::Outcome& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) try {
-  const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argv);
+  // UTF-8 arguments on every system (Windows passes argv in its code page).
+  const std::vector<std::string> arguments = kovrel::os::programArguments(argc, argv);
+  std::vector<const char*> argumentPointers;
+  for (const std::string& argument : arguments) {
+    argumentPointers.push_back(argument.c_str());
+  }
+  argumentPointers.push_back(nullptr);
+  const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argumentPointers.data());
   if (line.error.empty() && (line.help || line.version)) {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
     return kExitConverted;
@@ -184,10 +191,8 @@ int main(int argc, char** argv) try {
 
   // The count is the colour pairs the line search evaluated.
   const double combinations = static_cast<double>(kovrel::kPairCount) * conversion.lineCount / 1000000.0;
-  // Processor time, read as whole milliseconds.
-  const auto milliseconds = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
   std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
-              static_cast<double>(milliseconds) / 1000.0);
+              kovrel::os::processorSeconds());
   if (line.dedupe) {
     const auto& unique = outputs.shared.uniqueTiles;
     std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);

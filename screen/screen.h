@@ -119,7 +119,7 @@ std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTa
 // made '_', and "picture_" put in front of a leading digit or an empty name.
 std::string sourceIdentifier(const std::string& outputPath);
 
-// True when the file name of path (after the last '/') loads by that name
+// True when the file name of path (after the last folder separator) loads by that name
 // on an MSX: at most 8 characters, a '.', at most 3 more, each a letter, a
 // digit or one of ! # $ % & ' ( ) - @ ^ _ ` { } ~. Otherwise suggestion is
 // set to such a name: the characters it can keep, in upper case, cut to 8
