@@ -10,6 +10,7 @@ the exit status. Then the faults only Windows meets, each with what must
 happen. Exits 1 on any difference. Needs wine, and for the inputs cjpeg
 (libjpeg-turbo-progs) and tgatoppm (netpbm).
 """
+import difflib
 import os
 import re
 import shutil
@@ -108,6 +109,12 @@ def make_inputs(folder):
     put("turned.jpg", exif_orientation(jpeg, 6))
 
 
+def text_difference(linux, windows):
+    lines = difflib.unified_diff(linux.decode(errors="replace").splitlines(),
+                                 windows.decode(errors="replace").splitlines(), "Linux", "wine", lineterm="", n=0)
+    return "\n".join(list(lines)[:12])
+
+
 class Runner:
     def __init__(self, linux, windows, work):
         self.linux = os.path.abspath(linux)
@@ -142,8 +149,12 @@ class Runner:
         return done.returncode, out
 
     def fail(self, case, what):
-        self.failures.append("%s: %s" % (case, what))
+        self.failures.append(case)
         print("FAIL %s: %s" % (case, what))
+
+    def report(self, case, detail=""):
+        if case not in self.failures:
+            print("ok   %-30s %s" % (case, detail))
 
     def compare_folders(self, case, left, right, rename=lambda name: name):
         def files(top):
@@ -173,10 +184,9 @@ class Runner:
         if linux[0] != windows[0]:
             self.fail(name, "exit status %d on Linux, %d under wine" % (linux[0], windows[0]))
         if linux[1] != windows[1]:
-            self.fail(name, "console text differs:\n%s\n--- under wine:\n%s" % (
-                linux[1].decode(errors="replace"), windows[1].decode(errors="replace")))
+            self.fail(name, "console text differs:\n" + text_difference(linux[1], windows[1]))
         self.compare_folders(name, left, right)
-        print("ok   %-30s exit %d" % (name, linux[0]))
+        self.report(name, "exit %d" % linux[0])
 
     # The faults only Windows meets, each against what must happen.
     def windows_faults(self):
@@ -191,7 +201,7 @@ class Runner:
             if status != 0:
                 self.fail(case, "run %d exit %d: %s" % (attempt, status, out.decode(errors="replace")))
         self.compare_folders(case, left, right)
-        print("ok   %s" % case)
+        self.report(case)
 
         # sub\ab.tga names the file ab.tga in sub: the outputs go beside it
         # with the names and C symbol that sub/ab.tga gives.
@@ -201,10 +211,11 @@ class Runner:
         args = ["--format=chr,clr,tga,c,sc2"]
         expected = self.run(False, left, args + ["sub/ab.tga"])
         got = self.run(True, right, args + ["sub\\ab.tga"])
-        if (got[0], got[1].replace(b"sub\\ab", b"sub/ab")) != expected:
-            self.fail(case, "%r against %r" % (got, expected))
+        got = (got[0], got[1].replace(b"sub\\ab", b"sub/ab"))
+        if got != expected:
+            self.fail(case, "exit %d against %d\n%s" % (got[0], expected[0], text_difference(expected[1], got[1])))
         self.compare_folders(case, left, right)
-        print("ok   %s" % case)
+        self.report(case)
 
         # A drive letter: the whole path as Windows spells it (wine's Z: is /).
         case = "drive letter"
@@ -216,7 +227,7 @@ class Runner:
         if status != 0:
             self.fail(case, "exit %d: %s" % (status, out.decode(errors="replace")))
         self.compare_folders(case, left, right)
-        print("ok   %s" % case)
+        self.report(case)
 
         # A name outside the code page.
         case = "non-ASCII name"
@@ -229,9 +240,9 @@ class Runner:
         expected = self.run(False, left, args)
         got = self.run(True, right, args)
         if got != expected:
-            self.fail(case, "%r against %r" % (got, expected))
+            self.fail(case, "exit %d against %d\n%s" % (got[0], expected[0], text_difference(expected[1], got[1])))
         self.compare_folders(case, left, right)
-        print("ok   %s" % case)
+        self.report(case)
 
         # A read-only output: Windows will not replace it, so the run fails
         # with every file as it was and no temporary file left.
@@ -240,6 +251,7 @@ class Runner:
         status, _ = self.run(True, right, ["--format=chr,clr,tga", "chelsea.tga"])
         if status != 0:
             self.fail(case, "the first run failed")
+            return
         with open(os.path.join(right, "chelsea.CHR"), "wb") as f:
             f.write(b"old pattern table")
         os.chmod(os.path.join(right, "chelsea.CLR"), 0o444)
@@ -251,7 +263,7 @@ class Runner:
         if after != before:
             self.fail(case, "files changed: %s" % sorted(set(after.items()) ^ set(before.items())))
         self.compared += len(after)
-        print("ok   %s" % case)
+        self.report(case)
 
 
 def main():
@@ -266,8 +278,8 @@ def main():
             runner.windows_faults()
         finally:
             subprocess.run(["wineserver", "-k"], env=runner.env, capture_output=True)
-        print("%d cases and 5 Windows faults; %d files compared, %d differences" % (
-            len(CASES), runner.compared, len(runner.failures)))
+        print("%d cases and 5 Windows faults; %d files compared; %d failed" % (
+            len(CASES), runner.compared, len(set(runner.failures))))
         sys.exit(1 if runner.failures else 0)
 
 
