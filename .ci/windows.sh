@@ -18,7 +18,8 @@ out=$root/build-windows
 deps=$out/deps
 host=x86_64-w64-mingw32
 
-packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm dpkg-dev wine wine64 cmake ninja-build libstb-dev)
+packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm dpkg-dev wine wine64 cmake ninja-build libstb-dev
+          python3 bsdutils netpbm libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -82,7 +83,7 @@ echo "== kovrel.exe"
 cmake -S . -B "$out/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DKOVREL_WINDOWS_DEPS="$deps" -DKOVREL_STB_INCLUDE=/usr/include/stb -DKOVREL_BUILD_TESTS=OFF -DKOVREL_BUILD_BENCHMARKS=OFF \
   -DKOVREL_WERROR="${KOVREL_WERROR:-ON}"
-cmake --build "$out/build" -j2 --target kovrel
+cmake --build "$out/build" -j2 --target kovrel kovrel_hooked
 cp "$out/build/kovrel.exe" "$out/kovrel.exe"
 echo "built $out/kovrel.exe"
 
@@ -90,5 +91,5 @@ if [ "${1:-}" != "--no-check" ]; then
   if [ ! -x build/kovrel ]; then
     cmake -S . -B build && cmake --build build -j2 --target kovrel
   fi
-  WINEPREFIX=$out/wine python3 tests/windows_identity.py build/kovrel "$out/kovrel.exe"
+  WINEPREFIX=$out/wine python3 tests/windows_identity.py build/kovrel "$out/kovrel.exe" "$out/build/kovrel_hooked.exe"
 fi

@@ -10,6 +10,10 @@
 #include "os/os.h"
 #include "os/paths.h"
 
+#if defined(KOVREL_TEST_HOOKS) && defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kovrel {
 namespace {
 
@@ -17,16 +21,23 @@ namespace {
 // takes 13 writes, and a signal is acted on within one of them.
 constexpr std::size_t kWriteChunk = std::size_t{64} << 10;
 
-#if defined(KOVREL_TEST_HOOKS) && !defined(_WIN32)
-// The test build of the program (tests/CMakeLists.txt) stops itself with
-// SIGSTOP at the step KOVREL_TEST_PAUSE names ("staged 2": file 2 is staged;
-// "chunk 3": file 3's first chunk is written; "placed 1": file 1 is in
-// place), so that a test can send a signal at a known moment. With
-// KOVREL_TEST_NO_EXCHANGE set it puts files in place the portable way.
+#if defined(KOVREL_TEST_HOOKS)
+// The test build of the program stops itself at the step KOVREL_TEST_PAUSE
+// names ("staged 2": file 2 is staged; "chunk 3": file 3's first chunk is
+// written; "placed 1": file 1 is in place). On POSIX it stops with SIGSTOP
+// (tests/CMakeLists.txt), so that a test can send a signal at a known
+// moment; on Windows (tests/windows_identity.py, in a console) it sends
+// its console a Ctrl-C and gives the handler's thread time to run. With KOVREL_TEST_NO_EXCHANGE set it
+// puts files in place the portable way.
 void pauseAt(const char* step, std::size_t file) {
   const char* wanted = std::getenv("KOVREL_TEST_PAUSE");
   if (wanted != nullptr && std::string(step) + " " + std::to_string(file + 1) == wanted) {
+#if defined(_WIN32)
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    Sleep(500);
+#else
     std::raise(SIGSTOP);
+#endif
   }
 }
 bool exchangeAllowed() { return std::getenv("KOVREL_TEST_NO_EXCHANGE") == nullptr; }

@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
 """The Windows program under wine against the Linux program.
 
-    python3 tests/windows_identity.py LINUX_KOVREL WINDOWS_KOVREL_EXE
+    python3 tests/windows_identity.py LINUX_KOVREL WINDOWS_KOVREL_EXE [WINDOWS_KOVREL_HOOKED_EXE]
 
 Every case of CASES runs both programs in fresh folders holding the same
 input files: every file either leaves must be byte-identical, and so must the
 console text (the seconds figure masked; Windows ends lines with CR LF) and
 the exit status. Then the faults only Windows meets, each with what must
-happen. Exits 1 on any difference. Needs wine, and for the inputs cjpeg
+happen, and with the test build of the program (kovrel_hooked.exe) Ctrl-C
+at chosen steps of the write stage. Exits 1 on any difference. Needs wine, and for the inputs cjpeg
 (libjpeg-turbo-progs) and tgatoppm (netpbm).
 """
 import difflib
 import os
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -266,8 +268,46 @@ class Runner:
         self.report(case)
 
 
+# Ctrl-C at a step of the write stage (KOVREL_TEST_PAUSE in
+# image/output_file.cpp): the step, the environment, and whether the outputs
+# must end all old or all new. Wine's GenerateConsoleCtrlEvent does not send
+# Ctrl-Break (it fails with ERROR_INVALID_HANDLE), so that is not tried here;
+# the program handles both alike.
+STOPS = [
+    ("Ctrl-C while staging", "staged 2", {}, "old"),
+    ("Ctrl-C while writing", "chunk 3", {}, "old"),
+    ("Ctrl-C during the renames", "placed 1", {}, "new"),
+]
+STOPPED = 0xC000013A & 0xFF  # STATUS_CONTROL_C_EXIT, as wine passes it to Linux
+
+
+def stop_tests(runner, hooked):
+    """Runs the hooked program in a console (a pseudo-terminal through
+    script(1)), since only a console delivers Ctrl-C."""
+    new = runner.folder("stop-new", ["chelsea.tga"])
+    runner.run(False, new, ["chelsea.tga"])
+    for index, (case, step, extra, outcome) in enumerate(STOPS):
+        folder = runner.folder("stop-%d" % index, ["chelsea.tga"])
+        runner.run(True, folder, ["--dither=50", "chelsea.tga"])
+        before = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+        env = dict(runner.env, KOVREL_TEST_PAUSE=step, **extra)
+        command = shlex.join(["wine", os.path.abspath(hooked), "chelsea.tga"])
+        done = subprocess.run(["script", "-qec", command, "/dev/null"], cwd=folder, env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+        after = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+        if done.returncode != STOPPED:
+            runner.fail(case, "exit status %d, not %d" % (done.returncode, STOPPED))
+        if outcome == "old" and after != before:
+            runner.fail(case, "files changed: %s" % sorted(set(after) ^ set(before) or
+                                                           [n for n in after if after[n] != before.get(n)]))
+        if outcome == "new":
+            runner.compare_folders(case, new, folder)
+        runner.compared += len(after) if outcome == "old" else 0
+        runner.report(case, "exit %d" % done.returncode)
+
+
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
     with tempfile.TemporaryDirectory(prefix="kovrel-wine-") as work:
         runner = Runner(sys.argv[1], sys.argv[2], work)
@@ -276,10 +316,12 @@ def main():
             for index, case in enumerate(CASES):
                 runner.identity(index, case)
             runner.windows_faults()
+            if len(sys.argv) == 4:
+                stop_tests(runner, sys.argv[3])
         finally:
             subprocess.run(["wineserver", "-k"], env=runner.env, capture_output=True)
-        print("%d cases and 5 Windows faults; %d files compared; %d failed" % (
-            len(CASES), runner.compared, len(set(runner.failures))))
+        print("%d cases, 5 Windows faults and %d stop requests; %d files compared; %d failed" % (
+            len(CASES), len(STOPS) if len(sys.argv) == 4 else 0, runner.compared, len(set(runner.failures))))
         sys.exit(1 if runner.failures else 0)
 
 
