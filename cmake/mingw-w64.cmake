@@ -21,3 +21,6 @@ find_program(CMAKE_CROSSCOMPILING_EMULATOR NAMES wine64 wine)
 if(KOVREL_WINDOWS_DEPS)
   list(APPEND CMAKE_FIND_ROOT_PATH ${KOVREL_WINDOWS_DEPS})
 endif()
+# Every program self-contained: the C++ runtime's DLLs are not on a Windows
+# machine.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)

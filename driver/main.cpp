@@ -130,13 +130,8 @@ int fail(const kovrel::Outcome& outcome) {
 
 int main(int argc, char** argv) try {
   // UTF-8 arguments on every system (Windows passes argv in its code page).
-  const std::vector<std::string> arguments = kovrel::os::programArguments(argc, argv);
-  std::vector<const char*> argumentPointers;
-  for (const std::string& argument : arguments) {
-    argumentPointers.push_back(argument.c_str());
-  }
-  argumentPointers.push_back(nullptr);
-  const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argumentPointers.data());
+  const kovrel::driver::CommandLine line =
+      kovrel::driver::parseCommandLine(argc, kovrel::os::programArguments(argc, argv));
   if (line.error.empty() && (line.help || line.version)) {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
     return kExitConverted;

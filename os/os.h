@@ -14,10 +14,11 @@
 namespace kovrel {
 namespace os {
 
-// The program's arguments as UTF-8 strings, argv[0] first. On Windows they
-// are read from the wide command line, since argv holds them in the code
-// page and loses what it cannot spell.
-std::vector<std::string> programArguments(int argc, char** argv);
+// The program's arguments as UTF-8, argc of them then a null, as main's argv.
+// POSIX: argv itself. Windows: read from the wide command line, since argv
+// holds them in the code page and loses what it cannot spell; kept until the
+// process ends.
+const char* const* programArguments(int argc, char** argv);
 
 // Processor time this process has used so far, user plus system, in
 // seconds.

@@ -14,7 +14,7 @@
 namespace kovrel {
 namespace os {
 
-std::vector<std::string> programArguments(int argc, char** argv) {
+const char* const* programArguments(int argc, char** argv) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr || count != argc) {
@@ -22,14 +22,19 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     if (wide != nullptr) {
       LocalFree(wide);
     }
-    return std::vector<std::string>(argv, argv + argc);
+    return argv;
   }
-  std::vector<std::string> arguments;
+  static std::vector<std::string> arguments;
+  static std::vector<const char*> pointers;
   for (int i = 0; i < count; ++i) {
     arguments.push_back(narrow(wide[i]));
   }
   LocalFree(wide);
-  return arguments;
+  for (const std::string& argument : arguments) {
+    pointers.push_back(argument.c_str());
+  }
+  pointers.push_back(nullptr);
+  return pointers.data();
 }
 
 double processorSeconds() {

@@ -7,13 +7,14 @@
 namespace kovrel {
 
 std::size_t fileNameStart(const std::string& path, PathStyle style) {
-  const char* separators = style == PathStyle::kWindows ? "/\\" : "/";
-  const std::size_t separator = path.find_last_of(separators);
-  if (separator != std::string::npos) {
-    return separator + 1;
+  const bool windows = style == PathStyle::kWindows;
+  for (std::size_t i = path.size(); i-- > 0;) {
+    if (path[i] == '/' || (windows && path[i] == '\\')) {
+      return i + 1;
+    }
   }
   // "C:pic.tga" is pic.tga in drive C's current folder.
-  const bool driveLetter = style == PathStyle::kWindows && path.size() >= 2 && path[1] == ':' &&
+  const bool driveLetter = windows && path.size() >= 2 && path[1] == ':' &&
                            ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
   return driveLetter ? 2 : 0;
 }
