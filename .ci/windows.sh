@@ -19,7 +19,7 @@ deps=$out/deps
 host=x86_64-w64-mingw32
 
 packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm dpkg-dev wine wine64 cmake ninja-build libstb-dev
-          python3 bsdutils netpbm libjpeg-turbo-progs)
+          libgtest-dev python3 bsdutils netpbm libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -79,11 +79,21 @@ if [ ! -f "$deps/lib/libpng16.a" ] || [ ! -f "$deps/lib/libjpeg.a" ]; then
   rm -rf "$deps/src" "$deps/build-png" "$deps/build-jpeg" "$out/apt"
 fi
 
+# GoogleTest from Debian's libgtest-dev sources, for the seam's unit tests
+# (tests/os_test.cpp) as a Windows program.
+if [ ! -f "$deps/lib/libgtest_main.a" ]; then
+  echo "== mingw GoogleTest"
+  cmake -S /usr/src/googletest -B "$deps/build-gtest" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" -DBUILD_GMOCK=OFF
+  cmake --build "$deps/build-gtest" -j2 --target install
+  rm -rf "$deps/build-gtest"
+fi
+
 echo "== kovrel.exe"
 cmake -S . -B "$out/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DKOVREL_WINDOWS_DEPS="$deps" -DKOVREL_STB_INCLUDE=/usr/include/stb -DKOVREL_BUILD_TESTS=OFF -DKOVREL_BUILD_BENCHMARKS=OFF \
   -DKOVREL_WERROR="${KOVREL_WERROR:-ON}"
-cmake --build "$out/build" -j2 --target kovrel kovrel_hooked
+cmake --build "$out/build" -j2 --target kovrel kovrel_hooked kovrel_os_test
 cp "$out/build/kovrel.exe" "$out/kovrel.exe"
 echo "built $out/kovrel.exe"
 
@@ -91,5 +101,8 @@ if [ "${1:-}" != "--no-check" ]; then
   if [ ! -x build/kovrel ]; then
     cmake -S . -B build && cmake --build build -j2 --target kovrel
   fi
+  echo "== the seam's unit tests under wine"
+  WINEPREFIX=$out/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$out/build/kovrel_os_test.exe"
+  echo "== kovrel.exe against the Linux build"
   WINEPREFIX=$out/wine python3 tests/windows_identity.py build/kovrel "$out/kovrel.exe" "$out/build/kovrel_hooked.exe"
 fi
