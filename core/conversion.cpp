@@ -7,9 +7,9 @@
 
 #if KOVREL_PICTURE_CODECS
 #include "image/picture_formats.h"
-#include "os/paths.h"
 #endif
 
+#include "os/paths.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 

@@ -3,7 +3,8 @@
 // program arguments, processor time, file identity, creating, replacing and
 // removing files, permission bits, and stop requests (signals on POSIX;
 // Ctrl-C, Ctrl-Break and the console closing on Windows). Names are UTF-8
-// (os/paths.h). Errors are plain false: the caller knows which file it was.
+// (os/paths.h); large blocks of memory are in os/memory.h. Errors are plain
+// false: the caller knows which file it was.
 #pragma once
 
 #include <cstddef>

@@ -103,22 +103,6 @@ TEST_F(Seam, FilesAreCreatedReplacedAndRemoved) {
   EXPECT_TRUE(os::removeFile(second));
 }
 
-TEST_F(Seam, ExchangeSwapsOrTouchesNothing) {
-  writeText(at("one"), "1");
-  writeText(at("two"), "22");
-  const os::Exchange swapped = os::exchangeNames(name("one"), name("two"));
-  if (swapped == os::Exchange::kUnsupported) {
-    EXPECT_EQ(readAll(at("one")), "1");
-    EXPECT_EQ(readAll(at("two")), "22");
-    return;
-  }
-  ASSERT_EQ(swapped, os::Exchange::kDone);
-  EXPECT_EQ(readAll(at("one")), "22");
-  EXPECT_EQ(readAll(at("two")), "1");
-  EXPECT_EQ(os::exchangeNames(name("one"), name("missing")), os::Exchange::kMissing);
-  EXPECT_EQ(readAll(at("one")), "22");
-}
-
 TEST_F(Seam, WhatIsAtAPath) {
   writeText(at("file"), "x");
   fs::create_directory(at("folder"));
