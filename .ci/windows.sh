@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The Windows build: kovrel.exe, a static console program, cross-compiled
-# with mingw-w64, then proved under wine against the Linux build
-# (tests/windows_identity.sh).
+# with mingw-w64, then proved under wine: the seam's unit tests
+# (tests/os_test.cpp), then kovrel.exe against the Linux build
+# (tests/windows_identity.py).
 #
 #   bash .ci/windows.sh [--no-check]
 #
 # Installs what it needs from Debian, builds libpng and libjpeg-turbo from
-# Debian's source packages with the mingw toolchain as static libraries in
-# build-windows/deps (kept there: a second run skips them), then the program
+# Debian's source packages, and GoogleTest from libgtest-dev's sources, with
+# the mingw toolchain as static libraries in build-windows/deps (kept there:
+# a second run skips them), then the program
 # with cmake/mingw-w64.cmake. Leaves build-windows/kovrel.exe. Unless
 # --no-check is given, the identity run needs the Linux program in build/
 # (built here when missing).
