@@ -14,6 +14,13 @@ if(NOT KOVREL_PORTABLE AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)
     ${CMAKE_CURRENT_SOURCE_DIR}/quantise/line_search_avx2.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/quantise/line_search_avx512.cpp)
   target_compile_definitions(kovrel_core PRIVATE KOVREL_X86_KERNELS)
+  if(MINGW)
+    # Windows x64 aligns the stack to 16 bytes only, and gcc does not realign
+    # it for the 32- and 64-byte vectors it spills: the assembler writes
+    # every aligned vector move as an unaligned one (as fast on aligned
+    # data), so that such a spill cannot fault.
+    target_compile_options(kovrel_core PRIVATE -Wa,-muse-unaligned-vector-move)
+  endif()
 endif()
 if(KOVREL_PLAIN_SEARCH)
   target_compile_definitions(kovrel_core PRIVATE KOVREL_PLAIN_SEARCH)

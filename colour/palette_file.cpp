@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "os/paths.h"
+
 namespace kovrel {
 namespace {
 
@@ -160,7 +162,7 @@ Outcome parsePalette(const std::string& text, const std::string& path, Palette& 
 }
 
 Outcome readPaletteFile(const std::string& path, Palette& palette) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = openForReading(path);
   if (file == nullptr) {
     return {Status::kPaletteUnreadable, path};
   }

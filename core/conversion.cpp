@@ -14,6 +14,7 @@
 #include "quantise/optimise.h"
 #include "quantise/diffusion.h"
 #include "quantise/ordered.h"
+#include "os/paths.h"
 #include "quantise/quantise.h"
 #include "tiles/tiles.h"
 
@@ -134,7 +135,7 @@ bool isLargerThan(std::FILE* file, std::size_t bytes) {
 
 Outcome readPicture(const std::string& path, Picture& picture, const Framing& framing) {
   picture = newPicture();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = openForReading(path);
   if (file == nullptr) {
     return {Status::kCannotOpen, path};
   }

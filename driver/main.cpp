@@ -6,7 +6,6 @@
 // picture given, or a bad option.
 
 #include <cstdio>
-#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "files/run_files.h"
 #include "image/output_file.h"
 #include "image/tga.h"
+#include "os/os.h"
 #include "quality/perceptual.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
@@ -171,7 +171,7 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
     *before = *picture.image;
     kovrel::adjustImage(*before, line.settings.adjustments);
   }
-  const std::clock_t started = std::clock();
+  const double started = kovrel::os::processorSeconds();
   const kovrel::Conversion conversion =
       kovrel::convertPicture(std::move(picture), line.settings, console.quiet ? nullptr : stdout);
   console.say("\b\b\bOk   \n");
@@ -198,13 +198,12 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
 
   // The count is the colour pairs the line search evaluated.
   const double combinations = static_cast<double>(kovrel::kPairCount) * conversion.lineCount / 1000000.0;
-  // Processor time, read as whole milliseconds: the whole process's, or in
-  // a batch this picture's conversion and files.
-  const std::clock_t spent = line.batch ? std::clock() - started : std::clock();
-  const auto milliseconds = static_cast<long long>(spent) * 1000 / CLOCKS_PER_SEC;
+  // Processor time: the whole process's, or in a batch this picture's
+  // conversion and files.
+  const double now = kovrel::os::processorSeconds();
+  const double spent = line.batch ? now - started : now;
   if (!console.quiet) {
-    std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
-                static_cast<double>(milliseconds) / 1000.0);
+    std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations, spent);
     if (line.dedupe) {
       const auto& unique = outputs.shared.uniqueTiles;
       std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
@@ -236,7 +235,9 @@ std::string ignoredLine(const kovrel::driver::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) try {
-  const kovrel::driver::CommandLine line = kovrel::driver::parseCommandLine(argc, argv);
+  // UTF-8 arguments on every system (Windows passes argv in its code page).
+  const kovrel::driver::CommandLine line =
+      kovrel::driver::parseCommandLine(argc, kovrel::os::programArguments(argc, argv));
   if (line.error.empty() && (line.help || line.version)) {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
     return kExitConverted;

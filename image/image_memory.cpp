@@ -1,81 +1,22 @@
 #include "image/image_memory.h"
 
-#include <cstdlib>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "os/memory.h"
 
 namespace kovrel {
-namespace {
-
-// Out of memory: std::bad_alloc, as new would; a build without exceptions
-// (the web page's) stops, as its new does.
-[[noreturn]] void outOfMemory() {
-#if defined(__cpp_exceptions)
-  throw std::bad_alloc();
-#else
-  std::abort();
-#endif
-}
-
-#if defined(__linux__)
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// Whole huge pages, so that the kernel may back all of a block with them.
-std::size_t mappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-
-// Zeroed memory starting at a huge-page boundary: one huge page more is
-// mapped, then the slack before and after the boundary is unmapped.
-void* allocateBlock(std::size_t bytes) {
-  const std::size_t size = mappedSize(bytes);
-  const std::size_t reserved = size + kHugePage;
-  void* mapped = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) {
-    outOfMemory();
-  }
-  const auto base = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (base + kHugePage - 1) / kHugePage * kHugePage;
-  if (aligned > base) {
-    munmap(mapped, aligned - base);
-  }
-  const std::size_t tail = base + reserved - (aligned + size);
-  if (tail > 0) {
-    munmap(reinterpret_cast<void*>(aligned + size), tail);
-  }
-  void* block = reinterpret_cast<void*>(aligned);
-  // Only a hint: without huge pages the block is ordinary memory.
-  madvise(block, size, MADV_HUGEPAGE);
-  return block;
-}
-
-void releaseBlock(void* block, std::size_t bytes) { munmap(block, mappedSize(bytes)); }
-#else
-void* allocateBlock(std::size_t bytes) {
-  void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-  if (block == nullptr) {
-    outOfMemory();
-  }
-  return block;
-}
-
-void releaseBlock(void* block, std::size_t) { std::free(block); }
-#endif
-
-}  // namespace
 
 WorkingImagePtr newWorkingImage() {
-  return WorkingImagePtr(new (allocateBlock(sizeof(WorkingImage))) WorkingImage());
+  return WorkingImagePtr(new (os::allocateBlock(sizeof(WorkingImage))) WorkingImage());
 }
 
 void WorkingImageRelease::operator()(WorkingImage* image) const {
   image->~WorkingImage();
-  releaseBlock(image, sizeof(WorkingImage));
+  os::releaseBlock(image, sizeof(WorkingImage));
 }
 
 ByteBlock::ByteBlock(std::size_t size)
-    : data_(static_cast<std::uint8_t*>(allocateBlock(size))), size_(size) {}
+    : data_(static_cast<std::uint8_t*>(os::allocateBlock(size))), size_(size) {}
 
 ByteBlock::ByteBlock(ByteBlock&& other) noexcept : data_(other.data_), size_(other.size_) {
   other.data_ = nullptr;
@@ -85,7 +26,7 @@ ByteBlock::ByteBlock(ByteBlock&& other) noexcept : data_(other.data_), size_(oth
 ByteBlock& ByteBlock::operator=(ByteBlock&& other) noexcept {
   if (this != &other) {
     if (data_ != nullptr) {
-      releaseBlock(data_, size_);
+      os::releaseBlock(data_, size_);
     }
     data_ = other.data_;
     size_ = other.size_;
@@ -97,7 +38,7 @@ ByteBlock& ByteBlock::operator=(ByteBlock&& other) noexcept {
 
 ByteBlock::~ByteBlock() {
   if (data_ != nullptr) {
-    releaseBlock(data_, size_);
+    os::releaseBlock(data_, size_);
   }
 }
 

@@ -1,38 +1,43 @@
 #include "image/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
 #include <utility>
 
+#include "os/os.h"
+#include "os/paths.h"
+
+#if defined(KOVREL_TEST_HOOKS) && defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kovrel {
 namespace {
-
-// The signals that stop a run from a terminal or a service manager.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Bytes written between two looks for a held signal: a 512 x 512 preview
 // takes 13 writes, and a signal is acted on within one of them.
 constexpr std::size_t kWriteChunk = std::size_t{64} << 10;
 
 #if defined(KOVREL_TEST_HOOKS)
-// The test build of the program (tests/CMakeLists.txt) stops itself with
-// SIGSTOP at the step KOVREL_TEST_PAUSE names ("staged 2": file 2 is staged;
-// "chunk 3": file 3's first chunk is written; "placed 1": file 1 is in
-// place), so that a test can send a signal at a known moment. With
-// KOVREL_TEST_NO_EXCHANGE set it puts files in place the portable way.
+// The test build of the program stops itself at the step KOVREL_TEST_PAUSE
+// names ("staged 2": file 2 is staged; "chunk 3": file 3's first chunk is
+// written; "placed 1": file 1 is in place). On POSIX it stops with SIGSTOP
+// (tests/CMakeLists.txt), so that a test can send a signal at a known
+// moment; on Windows (tests/windows_identity.py, in a console) it sends
+// its console a Ctrl-C and gives the handler's thread time to run. With KOVREL_TEST_NO_EXCHANGE set it
+// puts files in place the portable way.
 void pauseAt(const char* step, std::size_t file) {
   const char* wanted = std::getenv("KOVREL_TEST_PAUSE");
   if (wanted != nullptr && std::string(step) + " " + std::to_string(file + 1) == wanted) {
+#if defined(_WIN32)
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    Sleep(500);
+#else
     std::raise(SIGSTOP);
+#endif
   }
 }
 bool exchangeAllowed() { return std::getenv("KOVREL_TEST_NO_EXCHANGE") == nullptr; }
@@ -41,87 +46,21 @@ void pauseAt(const char*, std::size_t) {}
 bool exchangeAllowed() { return true; }
 #endif
 
-// The signal state of the write stage, set for its lifetime: the stop
-// signals held, SIGXFSZ ignored and not blocked (a blocked signal stays
-// pending even when ignored). The destructor restores the caller's mask,
-// which delivers a held signal. The program has one thread.
-class WriteStageSignals {
- public:
-  WriteStageSignals() {
-    sigset_t mask;
-    sigprocmask(SIG_BLOCK, nullptr, &callerMask_);
-    mask = callerMask_;
-    sigemptyset(&stopping_);
-    for (const int number : kStopSignals) {
-      sigaddset(&mask, number);
-      // A signal the caller blocks or ignores would not end the run; it
-      // must not stop the write stage either (nohup ignores SIGHUP).
-      struct sigaction action {};
-      if (!sigismember(&callerMask_, number) && sigaction(number, nullptr, &action) == 0 &&
-          ((action.sa_flags & SA_SIGINFO) != 0 || action.sa_handler != SIG_IGN)) {
-        sigaddset(&stopping_, number);
-      }
-    }
-    sigdelset(&mask, SIGXFSZ);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGXFSZ, &ignore, &callerFileSize_);
-    sigprocmask(SIG_SETMASK, &mask, nullptr);
-  }
-  WriteStageSignals(const WriteStageSignals&) = delete;
-  WriteStageSignals& operator=(const WriteStageSignals&) = delete;
-  ~WriteStageSignals() {
-    sigaction(SIGXFSZ, &callerFileSize_, nullptr);
-    sigprocmask(SIG_SETMASK, &callerMask_, nullptr);
-  }
-
-  // True when a signal that should stop the run is waiting.
-  bool stopRequested() const {
-    sigset_t pending;
-    if (sigpending(&pending) != 0) {
-      return false;
-    }
-    for (const int number : kStopSignals) {
-      if (sigismember(&stopping_, number) == 1 && sigismember(&pending, number) == 1) {
-        return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  sigset_t callerMask_;
-  sigset_t stopping_;
-  struct sigaction callerFileSize_ {};
-};
-
-// mkstemp creates files readable by the owner only; give the output the mode
-// an ordinary create would: 0666 less the process's umask.
-mode_t newFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
-
 // Writes data[0 .. size) in chunks; false on a failed write or when a stop
 // signal waits after a chunk.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size, const WriteStageSignals& signals,
+bool writeAll(os::WriteFile& out, const std::uint8_t* data, std::size_t size, const os::StopRequests& stops,
               std::size_t file) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::write(fd, data + done, std::min(size - done, kWriteChunk));
+    const long long n = out.write(data + done, std::min(size - done, kWriteChunk));
     if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       return false;
     }
     if (done == 0) {
       pauseAt("chunk", file);
     }
     done += static_cast<std::size_t>(n);
-    if (signals.stopRequested()) {
+    if (stops.pending()) {
       return false;
     }
   }
@@ -140,50 +79,41 @@ class StagedFile {
   // be put back it stays, rather than be lost.
   ~StagedFile() {
     if (!staged_.empty()) {
-      ::unlink(staged_.c_str());
+      os::removeFile(staged_);
     }
   }
 
   // Creates the temporary file beside target and writes data to it, with
   // the target's permission bits if it exists. False (and no temporary file
-  // kept) on any failure: no permission, a full disk, a file-size limit, a
-  // folder in the target's place, a name too long, or a stop signal.
+  // kept) on any failure: no permission, a read-only target (Windows), a
+  // full disk, a file-size limit, a folder in the target's place, a name
+  // too long, or a stop request.
   bool stage(const std::string& target, const std::uint8_t* data, std::size_t size,
-             const WriteStageSignals& signals, std::size_t file) {
-    // A folder in the target's place, or a name the system cannot create
-    // (too long a path or file name), would only fail at the rename; find
-    // them now, before any target of the run has been replaced.
-    struct stat existing {};
-    mode_t mode = 0;
-    if (::stat(target.c_str(), &existing) == 0) {
-      if (S_ISDIR(existing.st_mode)) {
-        return false;
-      }
-      // Only the permission bits: set-user and set-group bits on a file
-      // whose content changed would grant what the new content never had.
-      mode = S_ISREG(existing.st_mode) ? (existing.st_mode & 0777) : newFileMode();
-    } else if (errno == ENOENT) {
-      mode = newFileMode();
-    } else {
+             const os::StopRequests& stops, std::size_t file) {
+    // A folder in the target's place, a target the system will not replace,
+    // or a name it cannot create (too long a path or file name) would only
+    // fail at the rename; find them now, before any target of the run has
+    // been replaced.
+    os::PathState existing;
+    if (!os::lookAt(target, existing) || existing.folder || existing.readOnly) {
       return false;
     }
     // Short names in the target's own folder, so that the renames stay
     // within one file system and work even when the target's name is long.
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string folder = target.substr(0, fileNameStart(target));
     target_ = target;
     aside_ = folder + ".kovrel-XXXXXX";
     std::string name = aside_;
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    os::WriteFile out;
+    if (!os::createUnique(name, out)) {
       return false;
     }
     staged_ = std::move(name);
-    bool ok = ::fchmod(fd, mode) == 0;
-    ok = ok && writeAll(fd, data, size, signals, file);
-    ok = (::close(fd) == 0) && ok;
+    bool ok = out.setMode(existing.mode);
+    ok = ok && writeAll(out, data, size, stops, file);
+    ok = out.close() && ok;
     if (!ok) {
-      ::unlink(staged_.c_str());
+      os::removeFile(staged_);
       staged_.clear();
     }
     return ok;
@@ -193,36 +123,34 @@ class StagedFile {
   // content, if any, under a temporary name. False when the target could not
   // be replaced; then putBack() still has to undo what was done.
   bool commit() {
-#if defined(RENAME_EXCHANGE)
     // Swapping the two names replaces the target in one step: its name
     // never goes missing, and the old content ends under the staged name.
     if (exchangeAllowed()) {
-      if (::renameat2(AT_FDCWD, staged_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
-        std::swap(staged_, kept_);
-        placed_ = true;
-        return true;
+      switch (os::exchangeNames(staged_, target_)) {
+        case os::Exchange::kDone:
+          std::swap(staged_, kept_);
+          placed_ = true;
+          return true;
+        case os::Exchange::kMissing:
+          return placeNew();
+        case os::Exchange::kRefused:
+          return false;
+        case os::Exchange::kUnsupported:
+          break;
       }
-      if (errno == ENOENT) {
-        return placeNew();
-      }
-      // A file system that cannot swap names says EINVAL; anything else is
-      // a refusal (no permission, an immutable target) that the portable
-      // way would meet too.
-      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    }
+    // Portable: move the target aside to a name of our own, then rename.
+    {
+      os::WriteFile reserved;
+      if (!os::createUnique(aside_, reserved)) {
         return false;
       }
+      reserved.close();
     }
-#endif
-    // Portable: move the target aside to a name of our own, then rename.
-    const int fd = ::mkstemp(aside_.data());
-    if (fd < 0) {
-      return false;
-    }
-    ::close(fd);
-    if (std::rename(target_.c_str(), aside_.c_str()) != 0) {
-      const bool missing = errno == ENOENT;
-      ::unlink(aside_.c_str());
-      return missing && placeNew();
+    if (!os::renameReplacing(target_, aside_)) {
+      os::removeFile(aside_);
+      os::PathState target;
+      return os::lookAt(target_, target) && !target.exists && placeNew();
     }
     std::swap(aside_, kept_);
     return placeNew();
@@ -232,11 +160,11 @@ class StagedFile {
   // a target that did not exist before is removed. False when that fails.
   bool putBack() {
     if (!kept_.empty()) {
-      if (std::rename(kept_.c_str(), target_.c_str()) != 0) {
+      if (!os::renameReplacing(kept_, target_)) {
         return false;
       }
       kept_.clear();
-    } else if (placed_ && ::unlink(target_.c_str()) != 0 && errno != ENOENT) {
+    } else if (placed_ && !os::removeFile(target_)) {
       return false;
     }
     placed_ = false;
@@ -248,14 +176,14 @@ class StagedFile {
     if (!kept_.empty()) {
       // A failure leaves a stale copy of old content beside a complete set;
       // nothing of the run is lost by it.
-      ::unlink(kept_.c_str());
+      os::removeFile(kept_);
       kept_.clear();
     }
   }
 
  private:
   bool placeNew() {
-    if (std::rename(staged_.c_str(), target_.c_str()) != 0) {
+    if (!os::renameReplacing(staged_, target_)) {
       return false;
     }
     staged_.clear();
@@ -270,17 +198,17 @@ class StagedFile {
   bool placed_ = false;
 };
 
-Outcome writeStagedSet(const std::vector<OutputFile>& files, const WriteStageSignals& signals) {
+Outcome writeStagedSet(const std::vector<OutputFile>& files, const os::StopRequests& stops) {
   std::vector<StagedFile> staged(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!staged[i].stage(files[i].path, files[i].data, files[i].size, signals, i)) {
-      if (signals.stopRequested()) {
+    if (!staged[i].stage(files[i].path, files[i].data, files[i].size, stops, i)) {
+      if (stops.pending()) {
         return {Status::kInterrupted, {}};
       }
       return {Status::kCannotCreate, files[i].path};
     }
     pauseAt("staged", i);
-    if (signals.stopRequested()) {
+    if (stops.pending()) {
       return {Status::kInterrupted, {}};
     }
   }
@@ -312,27 +240,20 @@ Outcome writeStagedSet(const std::vector<OutputFile>& files, const WriteStageSig
 }  // namespace
 
 Outcome writeOutputFiles(const std::vector<OutputFile>& files) {
-  const WriteStageSignals signals;
+  const os::StopRequests stops;
   try {
-    return writeStagedSet(files, signals);
+    return writeStagedSet(files, stops);
   } catch (const std::bad_alloc&) {
     // Only while staging, which allocates: the staged files are removed.
     return {Status::kOutOfMemory, {}};
   }
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
-    return false;
-  }
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
+bool isSameFile(const std::string& a, const std::string& b) { return os::isSameFile(a, b); }
 
 bool isFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  os::PathState state;
+  return os::lookAt(path, state) && state.exists && state.folder;
 }
 
 }  // namespace kovrel

@@ -27,25 +27,27 @@ struct OutputFile {
 };
 
 // Writes a run's outputs as one set, in order. A replaced target's
-// permission bits are kept; a new file gets 0666 less the umask.
+// permission bits are kept; a new file gets 0666 less the umask (POSIX).
 // Returns kCannotCreate with the first path that could not be written or put
-// in place (every target as it was), kCannotRestore with a target that could
-// not be put back after such a failure (its old content, if any, is left in a
-// .kovrel- file beside it), kOutOfMemory, or kInterrupted (below).
+// in place (every target as it was; on Windows a read-only target is one),
+// kCannotRestore with a target that could not be put back after such a
+// failure (its old content, if any, is left in a .kovrel- file beside it),
+// kOutOfMemory, or kInterrupted (below).
 //
-// Signals: while it runs, SIGINT, SIGTERM and SIGHUP are held and SIGXFSZ is
-// ignored, so that a file-size limit fails a write instead of ending the
-// process; the caller's signal mask and SIGXFSZ action are restored on
-// return. One of the three arriving while the files are written stops the
-// run: the temporary files are removed, then the signal is let through
-// (under its default action it ends the process; with a handler,
-// kInterrupted is returned). One arriving during the renames is let through
-// once the set is complete or put back. A signal the caller blocks or
-// ignores is left alone.
+// Stop requests (os::StopRequests): while it runs, SIGINT, SIGTERM and
+// SIGHUP are held and SIGXFSZ is ignored, so that a file-size limit fails a
+// write instead of ending the process; the caller's signal mask and SIGXFSZ
+// action are restored on return. On Windows Ctrl-C, Ctrl-Break and the
+// console closing are held the same way. One arriving while the files are
+// written stops the run: the temporary files are removed, then the request
+// is let through (under its default action it ends the process; with a
+// POSIX handler, kInterrupted is returned). One arriving during the renames
+// is let through once the set is complete or put back. A signal the caller
+// blocks or ignores is left alone.
 Outcome writeOutputFiles(const std::vector<OutputFile>& files);
 
-// True when both paths name one existing file (same device and inode), also
-// through links or different spellings.
+// True when both paths name one existing file, also through links or
+// different spellings (os::isSameFile).
 bool isSameFile(const std::string& a, const std::string& b);
 
 // True when path names an existing folder (through links too).

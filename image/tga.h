@@ -49,7 +49,7 @@ Status decodeTga(const std::uint8_t* data, std::size_t size, WorkingImage& image
                  TgaHeader& header);
 
 // The preview path: inputPath less its last four characters, then "_tms.tga"
-// (pic.tga gives pic_tms.tga). When the file name (after the last '/') is
+// (pic.tga gives pic_tms.tga). When the file name (after the last folder separator) is
 // shorter than four characters, the path is kept whole and the suffix
 // appended (sub/cat gives sub/cat_tms.tga).
 std::string previewPath(const std::string& inputPath);

@@ -1,4 +1,5 @@
 #include "image/tga.h"
+#include "os/paths.h"
 
 namespace kovrel {
 
@@ -6,7 +7,7 @@ std::string previewPath(const std::string& inputPath) {
   constexpr std::size_t kReplaced = 4;
   // Only characters of the file name itself are removed: sub/cat gives
   // sub/cat_tms.tga, never sub_tms.tga in the folder above.
-  const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
+  const std::size_t nameStart = fileNameStart(inputPath);
   const std::string stem = inputPath.size() - nameStart < kReplaced
                                ? inputPath
                                : inputPath.substr(0, inputPath.size() - kReplaced);

@@ -165,7 +165,7 @@ std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::s
 // made '_', and "picture_" put in front of a leading digit or an empty name.
 std::string sourceIdentifier(const std::string& outputPath);
 
-// True when the file name of path (after the last '/') loads by that name
+// True when the file name of path (after the last folder separator) loads by that name
 // on an MSX: at most 8 characters, a '.', at most 3 more, each a letter, a
 // digit or one of ! # $ % & ' ( ) - @ ^ _ ` { } ~. Otherwise suggestion is
 // set to such a name: the characters it can keep, in upper case, cut to 8

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "os/paths.h"
 #include "screen/screen.h"
 #include "tiles/tiles.h"
 
@@ -23,8 +24,7 @@ std::string upperCase(std::string text) {
 }
 
 std::string fileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return path.substr(fileNameStart(path));
 }
 
 // bytes as lines of `prefix` then up to 16 values `before`XX, separated by

@@ -1,5 +1,7 @@
 #include "tiles/tiles.h"
 
+#include "os/paths.h"
+
 namespace kovrel {
 namespace {
 
@@ -94,7 +96,7 @@ std::string tableFilePath(const std::string& inputPath, const std::string& exten
   constexpr std::size_t kReplaced = 3;
   // Only characters of the file name itself are replaced: sub/ab gives
   // sub/ab.CHR, never subCHR beside the folder.
-  const std::size_t nameStart = inputPath.rfind('/') + 1;  // npos + 1 is 0
+  const std::size_t nameStart = fileNameStart(inputPath);
   if (inputPath.size() - nameStart < kReplaced) {
     return inputPath + "." + extension;
   }

@@ -56,7 +56,7 @@ void buildTileTables(const Quantiser& q, const WorkingImage& image, const LineCh
                      std::uint8_t* pattern, std::uint8_t* colour);
 
 // inputPath with its last three characters replaced by extension ("CHR" or
-// "CLR"); when the file name (after the last '/') is shorter than three
+// "CLR"); when the file name (after the last folder separator) is shorter than three
 // characters, the path is kept whole and "." and the extension appended (ab
 // gives ab.CHR, sub/ab gives sub/ab.CHR).
 std::string tableFilePath(const std::string& inputPath, const std::string& extension);
