@@ -127,6 +127,7 @@ std::string script(const std::string& folder, const std::vector<Screen>& screens
       "  vdpreg 0 0x02; vdpreg 1 0xC0; vdpreg 2 0x06; vdpreg 3 0xFF; vdpreg 4 0x03; vdpreg 5 0x36\n"
       "  vdpreg 6 0x07; vdpreg 7 0x00\n"
       "  set ::throttle on\n"
+      "  set ::maxframeskip 0\n"  // every frame drawn, however busy the machine: no stale screenshot
       "}\n";
   text += "set ::basicNames " + tclBytes(names) + "\n";
   text += "set ::steps [list]\n";
