@@ -5,6 +5,8 @@
 // rejected or an output could not be written, 2 for a usage error: no
 // picture given, or a bad option.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -50,6 +52,7 @@ struct RunOutputs {
   std::vector<kovrel::OutputFile> files;
   std::vector<std::vector<std::uint8_t>> bytes;
   kovrel::ScreenTables shared;  // the raw, C and asm files' tables
+  std::array<std::size_t, 3> packedSizes{};  // of shared's tables, with --compress
 };
 
 kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::CommandLine& line,
@@ -60,7 +63,7 @@ kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::Co
     run.bytes.push_back(std::move(bytes));
     run.files.push_back({name, run.bytes.back().data(), run.bytes.back().size()});
   };
-  run.bytes.reserve(10);  // every format's files: no reallocation moves the bytes
+  run.bytes.reserve(11);  // every format's files: no reallocation moves the bytes
   if ((formats & d::kFormatChr) != 0) {
     run.files.push_back({kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize});
   }
@@ -82,7 +85,10 @@ kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::Co
     choice.raw = (formats & d::kFormatRaw) != 0;
     choice.c = (formats & d::kFormatC) != 0;
     choice.assembler = (formats & d::kFormatAsm) != 0;
-    for (kovrel::NamedBytes& file : kovrel::screenFiles(path, plain, run.shared, choice)) {
+    choice.rom = (formats & d::kFormatRom) != 0;
+    choice.packing = line.packing;
+    choice.romBackdrop = static_cast<std::uint8_t>(line.screen.backgroundColour & 0x0F);
+    for (kovrel::NamedBytes& file : kovrel::screenFiles(path, plain, run.shared, choice, &run.packedSizes)) {
       add(file.path, std::move(file.bytes));
     }
   }
@@ -191,6 +197,13 @@ int main(int argc, char** argv) try {
   if (line.dedupe) {
     const auto& unique = outputs.shared.uniqueTiles;
     std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
+  }
+  if (line.packing != kovrel::Packing::kNone && (line.formats & kovrel::driver::kSharedTileFormats) != 0) {
+    const auto& packed = outputs.packedSizes;
+    const kovrel::ScreenTables& shared = outputs.shared;
+    std::printf("Packed with %s: pattern %zu of %zu bytes, colour %zu of %zu, name %zu of %zu.\n",
+                kovrel::packingName(line.packing), packed[0], shared.pattern.size(), packed[1],
+                shared.colour.size(), packed[2], shared.name.size());
   }
   print(msxNameNote(line, outputs));
   if ((line.formats & (kovrel::driver::kFormatChr | kovrel::driver::kFormatClr)) != 0) {

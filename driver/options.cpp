@@ -97,6 +97,7 @@ struct FormatName {
 constexpr FormatName kFormatNames[] = {
     {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
     {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"png", kFormatPng},
+    {"rom", kFormatRom},
 };
 
 // The comma-separated format names in list as bits; false for an empty or
@@ -186,7 +187,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place";
+                       name == "--format" || name == "--place" || name == "--compress";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -196,8 +197,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     Adjustments& adjust = line.settings.adjustments;
     if (name == "--format") {
       if (!parseFormats(value, line.formats)) {
-        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm and png, not \"" +
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, png and rom, not \"" +
                     value + "\".");
+      }
+    } else if (name == "--compress") {
+      if (value == "zx0") {
+        line.packing = Packing::kZx0;
+      } else if (value == "pletter") {
+        line.packing = Packing::kPletter;
+      } else {
+        return fail("--compress takes zx0 or pletter, not \"" + value + "\".");
       }
     } else if (name == "--place") {
       if (value == "topleft") {
@@ -265,7 +274,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
   }
   if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
-    return fail("--place applies to the sc2, raw, c and asm formats: name one with --format.");
+    return fail("--place applies to the sc2, raw, c, asm and rom formats: name one with --format.");
+  }
+  if (line.packing != Packing::kNone && (line.formats & kSharedTileFormats) == 0 &&
+      !(line.packing == Packing::kZx0 && (line.formats & kFormatRom) != 0)) {
+    return fail(line.packing == Packing::kZx0
+                    ? "--compress=zx0 applies to the raw, c, asm and rom formats: name one with --format."
+                    : "--compress=pletter applies to the raw, c and asm formats: name one with --format.");
   }
   return line;
 }
@@ -303,10 +318,13 @@ std::string helpText() {
          "                       sc2: PICTURE.SC2, the whole screen in one BSAVE file\n"
          "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
          "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
+         "                       rom: PICTURE.rom, an MSX cartridge showing the screen\n"
          "  --place=WHERE        topleft or centre: where a picture smaller than\n"
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --compress=FORMAT    raw, c, asm: each table packed with zx0 or pletter\n"
+         "                       (PICTURE.pat.zx0, PICTURE.col.plet5, ...); rom: zx0\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"
@@ -316,7 +334,7 @@ std::string helpText() {
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
   if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
-      line.screen.placement == Placement::kTopLeft) {
+      line.screen.placement == Placement::kTopLeft && line.packing == Packing::kNone) {
     return {};
   }
   std::string text;
@@ -359,6 +377,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (line.dedupe) {
     add("dedupe");
+  }
+  if (line.packing != Packing::kNone) {
+    add(std::string("compress ") + (line.packing == Packing::kZx0 ? "zx0" : "pletter"));
   }
   return "Settings: " + text + "\n";
 }

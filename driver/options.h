@@ -23,12 +23,15 @@ enum Format : unsigned {
   kFormatC = 1u << 5,    // NAME.h
   kFormatAsm = 1u << 6,  // NAME.asm
   kFormatPng = 1u << 7,  // NAME_tms.png
+  kFormatRom = 1u << 8,  // NAME.rom, an MSX cartridge
 };
 constexpr unsigned kDefaultFormats = kFormatChr | kFormatClr | kFormatTga;
 // The formats that hold a whole screen (and so refuse a larger picture).
-constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm;
+constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm | kFormatRom;
 // The formats whose tables --dedupe shares.
 constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm;
+// The formats --compress packs (rom with zx0 only).
+constexpr unsigned kPackedFormats = kFormatRaw | kFormatC | kFormatAsm | kFormatRom;
 
 struct CommandLine {
   Settings settings;
@@ -36,6 +39,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  Packing packing = Packing::kNone;  // --compress
   bool help = false;
   bool version = false;
   bool hasPicture = false;

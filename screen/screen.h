@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "compress/compress.h"
 #include "core/conversion.h"
 #include "core/status.h"
 #include "image/working_image.h"
@@ -81,17 +82,38 @@ ScreenTables dedupeTiles(const ScreenTables& plain);
 constexpr std::size_t kSc2FileSize = 7 + 0x3800;  // 14 343
 std::vector<std::uint8_t> sc2File(const ScreenTables& plain);
 
+// The three tables, each packed on its own (packTable), in the order
+// pattern, colour, name.
+struct PackedTables {
+  Packing packing = Packing::kNone;
+  std::array<std::vector<std::uint8_t>, 3> bytes;
+};
+PackedTables packTables(const ScreenTables& tables, Packing packing);
+
 // C source for tables: a header guard, macros IDENT_PATTERN_SIZE,
 // IDENT_COLOUR_SIZE, IDENT_NAME_SIZE and IDENT_THIRD0_PATTERNS ... 2 (IDENT
 // in upper case), then `const unsigned char ident_pattern[]`,
 // ident_colour[] and ident_name[], 16 bytes a line in hexadecimal.
-// identifier must be a valid C identifier (sourceIdentifier's).
-std::string cHeaderText(const ScreenTables& tables, const std::string& identifier);
+// identifier must be a valid C identifier (sourceIdentifier's). With
+// packed tables the arrays hold packed's bytes, whose sizes are the macros
+// IDENT_PATTERN_PACKED_SIZE ... (the _SIZE macros stay the unpacked sizes).
+std::string cHeaderText(const ScreenTables& tables, const std::string& identifier, const PackedTables* packed = nullptr);
 
 // Assembler source for tables: `ident_pattern:`, `ident_colour:` and
 // `ident_name:` labels each followed by `db` lines of 16 bytes as $XX, and
 // `ident_..._size: equ N` lines; accepted by sjasmplus, pasmo and z80asm.
-std::string asmSourceText(const ScreenTables& tables, const std::string& identifier);
+// With packed tables, as cHeaderText: `ident_..._packed_size: equ N` too.
+std::string asmSourceText(const ScreenTables& tables, const std::string& identifier, const PackedTables* packed = nullptr);
+
+// The MSX cartridge (kRomSize bytes, for 0x4000-0x7FFF) that shows plainly
+// laid out tables: the header "AB" with the loader's start, the loader,
+// then the tables, packed with ZX0 when packing is kZx0 and as they are
+// otherwise. The loader sets Graphics II with the display off and
+// interrupts off, clears video memory, puts 0xD0 at 0x1B00 (no sprites),
+// unpacks or copies the tables, sets the backdrop to backdrop's low
+// nibble, turns the display on and stays there.
+constexpr std::size_t kRomSize = 0x4000;
+std::vector<std::uint8_t> romFile(const ScreenTables& plain, Packing packing, std::uint8_t backdrop);
 
 // Which whole-screen files a run writes.
 struct ScreenFileChoice {
@@ -99,6 +121,9 @@ struct ScreenFileChoice {
   bool raw = false;
   bool c = false;
   bool assembler = false;
+  bool rom = false;
+  Packing packing = Packing::kNone;  // for raw, c and asm; zx0 also for rom
+  std::uint8_t romBackdrop = 1;      // the rom's backdrop colour (register 7)
 };
 
 // One file's path and bytes.
@@ -110,9 +135,14 @@ struct NamedBytes {
 // The chosen whole-screen files, named from inputPath by the tables' rule
 // (tableFilePath) and in the order they are written: NAME.SC2 from the
 // plainly laid out tables, then NAME.pat, NAME.col, NAME.nam, NAME.h and
-// NAME.asm from shared (plain, or dedupeTiles' tables).
+// NAME.asm from shared (plain, or dedupeTiles' tables), then NAME.rom from
+// plain. With a packing the raw files are NAME.pat.EXT ... (EXT from
+// packingExtension) holding the packed tables, the source files hold them
+// packed, and packedSizes (when given) gets the packed sizes of shared's
+// pattern, colour and name tables.
 std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice);
+                                    const ScreenTables& shared, const ScreenFileChoice& choice,
+                                    std::array<std::size_t, 3>* packedSizes = nullptr);
 
 // An identifier for the source formats from an output path: its file name up
 // to the last '.', with every character other than a letter, digit or '_'
