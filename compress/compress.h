@@ -24,7 +24,7 @@
 // offset is c + 1; otherwise (mode k >= 2) k more bits, most significant
 // first, are bits k + 6 ... 7 of offset - 129, c's low seven bits its bits
 // 0 ... 6. The stream ends with 34 one bits after the last item (v then
-// passes 16 bits). Mode k reaches offsets up to 128 + 2^(k + 6) (k >= 2),
+// passes 16 bits). Mode k reaches offsets up to 128 + 2^(k + 7) (k >= 2),
 // 256 in mode 1.
 //
 // An empty table packs to an empty stream in both formats, and an empty

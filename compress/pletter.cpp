@@ -9,13 +9,15 @@
 // For each position the longest match among offsets 1 ... 128 and among the
 // farther ones the mode reaches bound every match that is possible there,
 // so a shortest-path pass from the end over every literal and every such
-// length is exact. The first byte is a literal without a flag; the stream
+// length is exact. Lengths whose gamma code has one size are weighed
+// together by the cheapest position they can reach (a segment tree). The first byte is a literal without a flag; the stream
 // ends with 34 one bits.
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "compress/bit_stream.h"
@@ -29,7 +31,7 @@ constexpr int kNearOffset = 128;
 constexpr int kEndOnes = 34;
 
 // The farthest offset of mode k (1 ... 6).
-int farthestOffset(int mode) { return mode == 1 ? 256 : kNearOffset + (1 << (mode + 6)); }
+int farthestOffset(int mode) { return mode == 1 ? 256 : kNearOffset + (1 << (mode + 7)); }
 
 int extraBits(int mode) { return mode == 1 ? 0 : mode; }
 
@@ -80,29 +82,78 @@ struct Step {
   bool far;    // a match whose offset is above 128
 };
 
+// The cheapest known cost among positions [first, last], and where: a
+// segment tree over the positions, filled from the end as the parse goes.
+class CheapestAhead {
+ public:
+  explicit CheapestAhead(std::size_t positions) : size_(1) {
+    while (size_ < positions) {
+      size_ *= 2;
+    }
+    tree_.assign(2 * size_, {kNone, 0});
+  }
+  void set(std::size_t position, std::uint32_t cost) {
+    std::size_t at = position + size_;
+    tree_[at] = {cost, position};
+    for (at /= 2; at >= 1; at /= 2) {
+      tree_[at] = std::min(tree_[2 * at], tree_[2 * at + 1]);
+    }
+  }
+  std::pair<std::uint32_t, std::size_t> cheapest(std::size_t first, std::size_t last) const {
+    std::pair<std::uint32_t, std::size_t> best{kNone, 0};
+    for (std::size_t lo = first + size_, hi = last + size_ + 1; lo < hi; lo /= 2, hi /= 2) {
+      if ((lo & 1) != 0) {
+        best = std::min(best, tree_[lo++]);
+      }
+      if ((hi & 1) != 0) {
+        best = std::min(best, tree_[--hi]);
+      }
+    }
+    return best;
+  }
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+ private:
+  std::size_t size_;
+  std::vector<std::pair<std::uint32_t, std::size_t>> tree_;
+};
+
 std::vector<std::uint8_t> packInMode(const std::vector<std::uint8_t>& data, int mode,
                                      const std::vector<std::array<int, kModes + 1>>& longest) {
   const int size = static_cast<int>(data.size());
   std::vector<std::uint32_t> cost(static_cast<std::size_t>(size) + 1, 0);  // bits from i to the end
   std::vector<Step> step(static_cast<std::size_t>(size) + 1, Step{1, false});
+  CheapestAhead ahead(static_cast<std::size_t>(size) + 1);
+  ahead.set(static_cast<std::size_t>(size), 0);
   for (int i = size - 1; i >= 1; --i) {
     std::uint32_t best = 9 + cost[static_cast<std::size_t>(i + 1)];
     Step choice{1, false};
     const auto& reach = longest[static_cast<std::size_t>(i)];
     const int near = reach[0];
     const int far = reach[static_cast<std::size_t>(mode)];
-    for (int n = 2; n <= std::max(near, far); ++n) {
-      const bool isFar = n > near;
-      const std::uint32_t bits = 1 + static_cast<std::uint32_t>(gammaBits(static_cast<std::uint32_t>(n - 1))) + 8 +
-                                 static_cast<std::uint32_t>(isFar ? extraBits(mode) : 0);
-      const std::uint32_t total = bits + cost[static_cast<std::size_t>(i + n)];
-      if (total < best) {
-        best = total;
-        choice = {n, isFar};
-      }
+    // Lengths whose gamma(length - 1) has one size cost alike but for what
+    // follows them: the cheapest position after each such group, near
+    // offsets and farther ones apart.
+    for (int low = 2, bits = 1; low <= std::max(near, far); low = 2 * low - 1, bits += 2) {
+      const int high = 2 * low - 2;  // length - 1 from low - 1 to 2 (low - 1) - 1
+      const auto consider = [&](int from, int to, bool isFar) {
+        if (from > to) {
+          return;
+        }
+        const auto found = ahead.cheapest(static_cast<std::size_t>(i + from), static_cast<std::size_t>(i + to));
+        const std::uint32_t total = found.first + 1 + static_cast<std::uint32_t>(bits) + 8 +
+                                    static_cast<std::uint32_t>(isFar ? extraBits(mode) : 0);
+        if (total < best) {
+          best = total;
+          choice = {static_cast<int>(found.second) - i, isFar};
+        }
+      };
+      consider(low, std::min(high, near), false);
+      consider(std::max(low, near + 1), std::min(high, far), true);
     }
     cost[static_cast<std::size_t>(i)] = best;
     step[static_cast<std::size_t>(i)] = choice;
+    ahead.set(static_cast<std::size_t>(i), best);
   }
 
   BitStreamWriter out;
