@@ -79,7 +79,7 @@ kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::Co
     if (laid != kovrel::Status::kOk) {
       return {laid, path};
     }
-    run.shared = line.dedupe ? kovrel::dedupeTiles(plain) : plain;
+    run.shared = kovrel::sharedTables(plain, line.dedupe, line.packing);
     kovrel::ScreenFileChoice choice;
     choice.sc2 = (formats & d::kFormatSc2) != 0;
     choice.raw = (formats & d::kFormatRaw) != 0;

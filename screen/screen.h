@@ -75,6 +75,18 @@ Status layOutScreen(const Conversion& conversion, const ScreenSettings& settings
 // byte plus one is its pattern count.
 ScreenTables dedupeTiles(const ScreenTables& plain);
 
+// tables with, on every line, the choices that change no pixel made alike
+// for alike lines: a line of one colour as pattern 0x00 or 0xFF with a
+// colour byte its neighbours in the tile use, foreground and background
+// swapped (and the pattern inverted) to match the line above. Each
+// pattern's bytes follow from its own bytes only, so alike tiles stay alike.
+ScreenTables evenedTables(const ScreenTables& tables);
+
+// The tables the raw, C and asm files hold: plain, or dedupeTiles' when
+// dedupe; and with dedupe or a packing, evenedTables' instead when they
+// pack shorter (packing) or share into fewer patterns (dedupe alone).
+ScreenTables sharedTables(const ScreenTables& plain, bool dedupe, Packing packing);
+
 // The SC2 file (kSc2FileSize bytes) of plainly laid out tables: the BSAVE
 // header FE 00 00 FF 37 00 00 (start 0x0000, end 0x37FF, run 0x0000), then
 // video memory 0x0000-0x37FF: pattern table, name table 0 ... 255 in each

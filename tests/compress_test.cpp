@@ -4,6 +4,8 @@
 // and cartridge against the plain tables of the same run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -252,6 +254,56 @@ TEST(Packers, TheCartridgeLoaderIsItsSource) {
   EXPECT_EQ(Bytes(rom.begin() + 0x24, rom.begin() + static_cast<std::ptrdiff_t>(loader.size())),
             Bytes(loader.begin() + 0x24, loader.end()))
       << "z80/make_loader_bytes.sh has not been run since the loader changed";
+}
+
+}  // namespace
+
+namespace {
+
+// What a table line shows: for each of the 8 pixels, the foreground where
+// its pattern bit is 1, else the background.
+std::array<int, 8> shownLine(std::uint8_t pattern, std::uint8_t colour) {
+  std::array<int, 8> pixels{};
+  for (int x = 0; x < 8; ++x) {
+    pixels[static_cast<std::size_t>(x)] = (pattern >> (7 - x) & 1) != 0 ? colour >> 4 : colour & 0x0F;
+  }
+  return pixels;
+}
+
+// The pixel-neutral choices on lines of every kind: lines of one colour in
+// all their encodings, two-colour lines either way round, next to each
+// other in every order; every line must show what it showed.
+TEST(Packers, EvenedTablesShowTheSamePixels) {
+  std::mt19937 random(11);
+  const std::uint8_t kinds[][2] = {
+      {0x00, 0x41}, {0xFF, 0x14}, {0x5A, 0x44}, {0x00, 0x11}, {0xFF, 0x11},  // one colour
+      {0x0F, 0x41}, {0xF0, 0x14}, {0x81, 0x2C}, {0x7E, 0xC2}, {0x33, 0x4F},  // two colours
+  };
+  kovrel::ScreenTables tables;
+  for (int tile = 0; tile < 768; ++tile) {
+    for (int line = 0; line < 8; ++line) {
+      const auto& kind = kinds[random() % 10];
+      tables.pattern.push_back(kind[0]);
+      tables.colour.push_back(kind[1]);
+    }
+  }
+  tables.name.assign(768, 0);
+  const kovrel::ScreenTables evened = kovrel::evenedTables(tables);
+  ASSERT_EQ(evened.pattern.size(), tables.pattern.size());
+  int changed = 0;
+  for (std::size_t i = 0; i < tables.pattern.size(); ++i) {
+    ASSERT_EQ(shownLine(evened.pattern[i], evened.colour[i]), shownLine(tables.pattern[i], tables.colour[i])) << i;
+    changed += evened.colour[i] != tables.colour[i] ? 1 : 0;
+    // A line of one colour under another of that colour in its tile
+    // repeats its bytes.
+    const std::array<int, 8> shown = shownLine(tables.pattern[i], tables.colour[i]);
+    if (i % 8 != 0 && std::count(shown.begin(), shown.end(), shown[0]) == 8 &&
+        shown == shownLine(tables.pattern[i - 1], tables.colour[i - 1])) {
+      EXPECT_EQ(evened.pattern[i], evened.pattern[i - 1]) << i;
+      EXPECT_EQ(evened.colour[i], evened.colour[i - 1]) << i;
+    }
+  }
+  EXPECT_GT(changed, 1000) << "hardly any choice was made";
 }
 
 }  // namespace
