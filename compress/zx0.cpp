@@ -10,16 +10,21 @@
 //   copy with the last offset  1 + gamma(n)
 //   copy with a new offset     1 + gamma(m) + 8 + gamma(n - 1) - 1
 //                              (B's low bit is the length's first bit)
-// with m = (offset - 1) / 128 + 1, and 18 bits for the end marker. The total
-// bit count fixes the size: whole bytes are 8 bits each and the flag bits
-// fill ceil(flags / 8) bytes.
+// with m = (offset - 1) / 128 + 1, and 18 bits for the end marker (the same
+// for every parse). The total bit count fixes the size: whole bytes are 8
+// bits each and the flag bits fill ceil(flags / 8) bytes.
 //
 // A state whose last offset is o can save at most gamma(m(o)) + 7 bits over
 // another of its kind (the first later copy that reuses o would otherwise
 // need a new offset, and after that both go on alike), so states dearer
-// than the cheapest of their kind by more than that are dropped: that keeps
-// the search exact. A cap on the states kept per position bounds the work on
-// tables with many equally good offsets.
+// than the cheapest of their kind by more than that are dropped without
+// loss. Three limits keep the work small on tables of long runs, at the
+// price of exactness there: at most kStatesPerKind states of each kind per
+// position; a new offset is tried for every length only where no nearer
+// offset reaches as far from the same position, otherwise only for short
+// copies and while a budget per position lasts; and past kAllLengthsUpTo, a copy ends only
+// where its gamma code grows or where its match ends. A literal block that
+// runs on keeps, per last offset, the way in that is cheapest so far.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -34,11 +39,14 @@ namespace {
 
 constexpr int kMaxOffset = 32640;     // 128 * 255
 constexpr std::uint32_t kEndMarker = 256;
-constexpr int kEndBits = 1 + 17;       // a flag, gamma(256)
 constexpr std::size_t kStatesPerKind = 24;
 // Copies up to this length are all tried; longer ones at the lengths where
 // the gamma code grows and at the longest.
 constexpr int kAllLengthsUpTo = 48;
+// New offsets that reach no further than a nearer one: tried up to this
+// length, at most kShortCopyBudget copies per position.
+constexpr int kShortCopy = 16;
+constexpr int kShortCopyBudget = 1024;
 
 constexpr std::uint32_t kUnreached = std::numeric_limits<std::uint32_t>::max();
 
@@ -287,19 +295,26 @@ std::vector<std::uint8_t> packZx0(const std::vector<std::uint8_t>& data) {
       const int from = bestCopy >= 0 ? copies[static_cast<std::size_t>(bestCopy)].node
                                      : literalNode(literals[static_cast<std::size_t>(bestLiterals)]);
       int reached = 1;
+      int budget = kShortCopyBudget;
       for (int o = 1; o <= reach; ++o) {
         const int longest = run[static_cast<std::size_t>(o)];
-        if (longest <= reached) {
+        // A farther offset that reaches no further still brings its own
+        // last offset: tried for short matches while the budget lasts.
+        const bool shortOnly = longest <= reached;
+        if (longest < 2 || (shortOnly && (longest > kShortCopy || budget < longest))) {
           continue;
         }
         const std::uint32_t offsetCost = best + 1 +
                                          static_cast<std::uint32_t>(gammaBits(static_cast<std::uint32_t>(offsetBlocks(o)))) + 7;
-        forEachLength(reached + 1, longest, [&](int n) {
+        if (shortOnly) {
+          budget -= longest - 1;
+        }
+        forEachLength(shortOnly ? 2 : reached + 1, longest, [&](int n) {
           arrivals[static_cast<std::size_t>(i + n)].push_back(
               {offsetCost + static_cast<std::uint32_t>(gammaBits(static_cast<std::uint32_t>(n - 1))), o, from,
                Block::kNewOffset});
         });
-        reached = longest;
+        reached = std::max(reached, longest);
       }
     }
 

@@ -307,3 +307,57 @@ TEST(Packers, EvenedTablesShowTheSamePixels) {
 }
 
 }  // namespace
+
+namespace {
+
+// The shortest ZX0 stream by exhaustive search over every state (position,
+// last offset, last block literal or copy): small inputs only.
+std::size_t shortestZx0(const Bytes& d) {
+  const int n = static_cast<int>(d.size());
+  const auto gamma = [](int v) { int bits = 1; for (; v > 1; v >>= 1) bits += 2; return bits; };
+  const auto run = [&d, n](int i, int o) { int k = 0; while (i + k < n && d[static_cast<std::size_t>(i + k)] == d[static_cast<std::size_t>(i + k - o)]) ++k; return k; };
+  constexpr int kFar = 1 << 29;
+  std::vector<std::vector<int>> copied(static_cast<std::size_t>(n) + 1, std::vector<int>(static_cast<std::size_t>(n) + 1, kFar));
+  std::vector<std::vector<int>> literal = copied;
+  const auto at = [](std::vector<std::vector<int>>& cost, int i, int o) -> int& { return cost[static_cast<std::size_t>(i)][static_cast<std::size_t>(o)]; };
+  for (int k = 1; k <= n; ++k) {
+    at(literal, k, 1) = gamma(k) + 8 * k;  // the first block: literals, no flag
+  }
+  for (int i = 1; i < n; ++i) {
+    int best = kFar;
+    for (int o = 1; o <= i; ++o) {
+      best = std::min({best, at(copied, i, o), at(literal, i, o)});
+    }
+    for (int o = 1; o <= i; ++o) {
+      const int r = run(i, o);
+      for (int k = 1; i + k <= n; ++k) {
+        at(literal, i + k, o) = std::min(at(literal, i + k, o), at(copied, i, o) + 1 + gamma(k) + 8 * k);
+        if (k <= r) {
+          at(copied, i + k, o) = std::min(at(copied, i + k, o), at(literal, i, o) + 1 + gamma(k));
+        }
+        if (k >= 2 && k <= r) {
+          at(copied, i + k, o) = std::min(at(copied, i + k, o), best + gamma((o - 1) / 128 + 1) + 8 + gamma(k - 1));
+        }
+      }
+    }
+  }
+  int best = kFar;
+  for (int o = 1; o <= n; ++o) {
+    best = std::min({best, at(copied, n, o), at(literal, n, o)});
+  }
+  return static_cast<std::size_t>((best + 18 + 7) / 8);  // and the end marker
+}
+
+TEST(Packers, Zx0FindsTheShortestStreamOnSmallInputs) {
+  std::mt19937 random(5);
+  for (int t = 0; t < 60; ++t) {
+    Bytes data(20 + random() % 120);
+    const auto symbols = static_cast<unsigned>(2 + random() % 6);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      data[i] = static_cast<std::uint8_t>(t % 3 == 0 && i % 8 >= 4 ? i % 5 : random() % symbols);
+    }
+    EXPECT_EQ(kovrel::packZx0(data).size(), shortestZx0(data)) << "case " << t;
+  }
+}
+
+}  // namespace

@@ -11,7 +11,7 @@ const kTgaHeaderSize = 18;
 const kTileSide = 8;
 const kLargestZoom = 4;
 const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
-const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png'];
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png', 'rom'];
 const kDefaultFormats = 'chr,clr,tga';
 const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
@@ -86,14 +86,19 @@ function readSettings() {
     formats: kFormats.filter((name) => ui.settings.querySelector(`input[name=format][value=${name}]`).checked),
     centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
     dedupe: form.dedupe.checked,
+    compress: form.compress.value,
   };
 }
 
 // The screen formats the core makes for the worker, as its bits.
 function screenRequest(settings) {
-  const bits = { sc2: 1, raw: 2, c: 4, asm: 8 };
+  const bits = { sc2: 1, raw: 2, c: 4, asm: 8, rom: 16 };
   const formats = settings.formats.reduce((sum, name) => sum | (bits[name] ?? 0), 0);
-  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0 };
+  // Packing: 1 ZX0, 2 Pletter, for the raw, C and assembler files (and ZX0 for the cartridge).
+  const packing = { none: 0, zx0: 1, pletter: 2 }[settings.compress] ?? 0;
+  const packs = (formats & 14) !== 0 || (packing === 1 && (formats & 16) !== 0);
+  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0,
+           packing: packs ? packing : 0 };
 }
 
 // Placement and sharing mean something only with the formats they shape.
@@ -103,6 +108,7 @@ function updateFileControls(settings) {
     input.disabled = screen.formats === 0;
   }
   ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
+  ui.settings.elements.compress.disabled = (screen.formats & 30) === 0;
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -142,6 +148,7 @@ function commandOptions(settings) {
   const screen = screenRequest(settings);
   if (screen.centre) options.push('--place=centre');
   if (screen.dedupe) options.push('--dedupe');
+  if (screen.packing !== 0) options.push(`--compress=${settings.compress}`);
   return options;
 }
 

@@ -294,18 +294,20 @@ constexpr int kWantSc2 = 1;
 constexpr int kWantRaw = 2;
 constexpr int kWantC = 4;
 constexpr int kWantAsm = 8;
+constexpr int kWantRom = 16;
 
 }  // namespace
 
 // Makes the whole-screen files of the last conversion, as the program's
 // --format does, named from the picture's file name name[0 .. nameSize) by
 // the tables' rule: formats has 1 for sc2 (NAME.SC2), 2 for raw (NAME.pat,
-// .col, .nam), 4 for c (NAME.h), 8 for asm (NAME.asm); centre: --place=centre;
-// dedupe: --dedupe (raw, c and asm). Returns 0, or the Status value
+// .col, .nam), 4 for c (NAME.h), 8 for asm (NAME.asm), 16 for rom (NAME.rom);
+// centre: --place=centre; dedupe: --dedupe (raw, c and asm); packing:
+// --compress, 0 none, 1 zx0, 2 pletter. Returns 0, or the Status value
 // (kLargerThanScreen for a picture above 256 x 192) with kovrel_message
 // holding the program's message and no files.
 KOVREL_EXPORT("kovrel_screen_files")
-int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std::size_t nameSize) {
+int kovrelScreenFiles(int formats, int centre, int dedupe, int packing, const char* name, std::size_t nameSize) {
   std::vector<kovrel::NamedBytes>& files = lastScreenFiles();
   files.clear();
   Result& result = lastResult();
@@ -326,7 +328,10 @@ int kovrelScreenFiles(int formats, int centre, int dedupe, const char* name, std
   choice.raw = (formats & kWantRaw) != 0;
   choice.c = (formats & kWantC) != 0;
   choice.assembler = (formats & kWantAsm) != 0;
-  files = kovrel::screenFiles(path, plain, dedupe != 0 ? kovrel::dedupeTiles(plain) : plain, choice);
+  choice.rom = (formats & kWantRom) != 0;
+  choice.packing = packing == 1 ? kovrel::Packing::kZx0 : (packing == 2 ? kovrel::Packing::kPletter : kovrel::Packing::kNone);
+  choice.romBackdrop = static_cast<std::uint8_t>(screen.backgroundColour & 0x0F);
+  files = kovrel::screenFiles(path, plain, kovrel::sharedTables(plain, dedupe != 0, choice.packing), choice);
   return 0;
 }
 

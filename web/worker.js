@@ -327,8 +327,8 @@ async function handle({ id, pictureId, file, settings }) {
     const name = new TextEncoder().encode(settings.fileName ?? 'picture');
     const at = wasm.kovrel_alloc(name.length);
     new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
-    const made = wasm.kovrel_screen_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, at,
-                                          name.length);
+    const made = wasm.kovrel_screen_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0,
+                                          screen.packing ?? 0, at, name.length);
     wasm.kovrel_free(at);
     if (made !== 0) {
       return { id, ok: false, stage: 'conversion', picture: picture.info,

@@ -417,6 +417,10 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     { file: 'scene.tga', bytes: tga, settings: { paletteFile: true, dither: 75, 'fit-letterbox': true } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['rom'], centre: true, compress: 'pletter' } },
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, centre: true, compress: 'zx0' } },
   ];
   let chosen = null;
   for (const [i, { file, bytes, settings }] of cases.entries()) {
@@ -458,7 +462,7 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
   }
   assert.equal(await page.textContent('#command'),
-               'kovrel --format=chr,clr,tga,sc2,raw,c,asm --place=centre --dedupe small.tga');
+               'kovrel --format=chr,clr,tga,sc2,raw,c,asm,rom --place=centre --dedupe --compress=zx0 small.tga');
   assert.deepEqual(problems, []);
   await context.close();
 });
