@@ -230,7 +230,8 @@ TEST(Packers, ThePackedFilesHoldThePlainTables) {
       if (format == "zx0") {
         EXPECT_TRUE(kovrel::unpackZx0(stored, out, 6144));
       }
-      EXPECT_EQ(out, Bytes(sc2.begin() + 7 + video[t], sc2.begin() + 7 + video[t] + plain[t].size())) << t;
+      const auto from = static_cast<std::ptrdiff_t>(7 + video[t]);
+      EXPECT_EQ(out, Bytes(sc2.begin() + from, sc2.begin() + from + static_cast<std::ptrdiff_t>(plain[t].size()))) << t;
     }
   }
 }
