@@ -111,19 +111,21 @@ void forEachLength(int shortest, int longest, Visit visit) {
 }
 
 // Keeps, per last offset, the cheapest of the given states, then the ones
-// within their offset's worth of the cheapest, at most kStatesPerKind.
+// within their offset's worth of the cheapest, at most kStatesPerKind. Ties
+// keep the order the states came in (stable sorts), so every standard
+// library makes the same stream.
 template <typename State, typename CostOf, typename OffsetOf>
 void keepBest(std::vector<State>& states, CostOf costOf, OffsetOf offsetOf) {
   if (states.empty()) {
     return;
   }
-  std::sort(states.begin(), states.end(), [&](const State& a, const State& b) {
+  std::stable_sort(states.begin(), states.end(), [&](const State& a, const State& b) {
     return offsetOf(a) != offsetOf(b) ? offsetOf(a) < offsetOf(b) : costOf(a) < costOf(b);
   });
   states.erase(std::unique(states.begin(), states.end(),
                            [&](const State& a, const State& b) { return offsetOf(a) == offsetOf(b); }),
                states.end());
-  std::sort(states.begin(), states.end(), [&](const State& a, const State& b) { return costOf(a) < costOf(b); });
+  std::stable_sort(states.begin(), states.end(), [&](const State& a, const State& b) { return costOf(a) < costOf(b); });
   const std::uint32_t cheapest = costOf(states.front());
   std::size_t kept = 0;
   for (const State& state : states) {
