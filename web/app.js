@@ -480,11 +480,16 @@ function offerDownloads(job, reply) {
     addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
   }
   const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
-                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler' };
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler', rom: 'MSX cartridge' };
+  const packers = { zx0: 'ZX0', plet5: 'Pletter' };
   for (const file of reply.files) {
-    const extension = file.name.slice(file.name.lastIndexOf('.') + 1);
+    const parts = file.name.split('.');
+    const extension = parts[parts.length - 1];
     const type = extension === 'h' || extension === 'asm' ? 'text/plain' : octets;
-    addDownload(file.name, new Blob([file.bytes], { type }), descriptions[extension] ?? 'file');
+    // A packed raw table: pic.pat.zx0 is the pattern table packed with ZX0.
+    const packed = packers[extension] && parts.length > 2 ? descriptions[parts[parts.length - 2]] : undefined;
+    const description = packed ? `${packed.replace(', raw', '')}, ${packers[extension]}` : descriptions[extension];
+    addDownload(file.name, new Blob([file.bytes], { type }), description ?? 'file');
   }
   if (png && formats.includes('png')) {
     addDownload(names.png, png, 'preview, PNG');
