@@ -6,19 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang-14 lld-14 wasi-libc libc++-14-dev-wasm32
-          libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium libstb-dev)
-if ! command -v npm >/dev/null 2>&1; then
-  packages+=(nodejs npm)
-fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash tools/install-packages.sh build tests web  # the browser tests use netpbm and cwebp too
 
 echo "== web page: kovrel and the site"
 cmake -S . -B build -DKOVREL_WERROR=ON

@@ -6,7 +6,6 @@
 namespace kovrel {
 namespace {
 
-constexpr std::size_t kMaxPaletteFileBytes = std::size_t{1} << 20;
 constexpr int kMostColours = kPaletteSize;
 constexpr int kFewestColours = kPaletteSize - 1;
 
@@ -102,8 +101,13 @@ const Palette* palettePreset(const std::string& name) {
 const char* palettePresetNames() { return "mame, datasheet, v9938"; }
 
 Outcome parsePalette(const std::string& text, const std::string& path, Palette& palette) {
+  if (text.size() > kMaxPaletteFileBytes) {
+    return {Status::kPaletteTooLarge, path};
+  }
   std::vector<std::string> lines;
-  std::size_t start = 0;
+  // A UTF-8 byte-order mark, which some editors put first, is not part of
+  // the first line.
+  std::size_t start = startsWith(text, "\xEF\xBB\xBF") ? 3 : 0;
   while (start <= text.size()) {
     const std::size_t end = text.find('\n', start);
     lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
@@ -167,8 +171,7 @@ Outcome readPaletteFile(const std::string& path, Palette& palette) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
     text.append(buffer, got);
     if (text.size() > kMaxPaletteFileBytes) {
-      failed = true;
-      break;
+      break;  // parsePalette refuses it
     }
     if (got < sizeof buffer) {
       failed = std::ferror(file) != 0;  // a folder, say

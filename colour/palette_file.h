@@ -12,10 +12,11 @@
 // 0 is then black), or 16, for 0 ... 15 (index 0 is read and not used).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+#include "base/status.h"
 #include "colour/colour.h"
-#include "core/status.h"
 
 namespace kovrel {
 
@@ -25,13 +26,17 @@ const Palette* palettePreset(const std::string& name);
 // The preset names, comma-separated, for messages and help.
 const char* palettePresetNames();
 
-// Reads a palette file's text into palette. On failure returns the problem
+// The largest palette file read.
+constexpr std::size_t kMaxPaletteFileBytes = std::size_t{1} << 20;
+
+// Reads a palette file's text into palette (a UTF-8 byte-order mark first
+// is passed over; text over kMaxPaletteFileBytes gives kPaletteTooLarge). On failure returns the problem
 // with path (used for the message only) and the line concerned; palette is
 // then unchanged.
 Outcome parsePalette(const std::string& text, const std::string& path, Palette& palette);
 
-// Reads the file at path (at most 1 MiB) and parses it as above; a file that
-// cannot be opened or read, or is larger, gives kPaletteUnreadable.
+// Reads the file at path and parses it as above; a file that cannot be
+// opened or read gives kPaletteUnreadable.
 Outcome readPaletteFile(const std::string& path, Palette& palette);
 
 }  // namespace kovrel

@@ -6,6 +6,8 @@
 #include <vector>
 
 #if KOVREL_PICTURE_CODECS
+#include <sys/stat.h>
+
 #include "image/picture_formats.h"
 #endif
 
@@ -57,18 +59,54 @@ Status fitTga(Picture& picture, const Framing& framing) {
 }
 
 #if KOVREL_PICTURE_CODECS
-bool isPngOrJpeg(const std::uint8_t* data, std::size_t size) {
+bool isCodecFormat(const std::uint8_t* data, std::size_t size) {
   return pictureFormatOf(data, size) != PictureFormat::kTga;
 }
 
-Status decodeCompressed(const std::uint8_t* data, std::size_t size, Picture& picture, const Framing& framing) {
+// A picture that is not fitted must fit the working image as it is; its
+// declared size says so before any pixel is decoded.
+Status decodeCompressed(PictureStream& file, PictureFormat format, Picture& picture, const Framing& framing) {
   RgbaPixels pixels;
-  const Status decoded = pictureFormatOf(data, size) == PictureFormat::kPng ? decodePng(data, size, pixels)
-                                                                             : decodeJpeg(data, size, pixels);
+  SideLimit limit;
+  if (framing.fit == Fit::kNone) {
+    limit.largestSide = kMaxSide;
+  }
+  Status decoded = Status::kUnsupportedFormat;
+  if (format == PictureFormat::kPng) {
+    decoded = decodePng(file, limit, pixels);
+  } else if (format == PictureFormat::kJpeg) {
+    decoded = decodeJpeg(file, limit, pixels);
+  } else if (format != PictureFormat::kTga) {
+    // GIF, BMP and WebP are decoded from the whole file, which the stream
+    // holds to kMaxPictureFileBytes.
+    std::vector<std::uint8_t> whole;
+    std::size_t got = 0;
+    for (const std::uint8_t* bytes = file.next(std::size_t{1} << 16, got); got > 0;
+         bytes = file.next(std::size_t{1} << 16, got)) {
+      whole.insert(whole.end(), bytes, bytes + got);
+    }
+    if (file.tooLarge()) {
+      return Status::kPictureFileTooLarge;
+    }
+    if (format == PictureFormat::kGif) {
+      decoded = decodeGif(whole.data(), whole.size(), pixels);
+    } else if (format == PictureFormat::kBmp) {
+      decoded = decodeBmp(whole.data(), whole.size(), pixels);
+    } else {
+      decoded = decodeWebp(whole.data(), whole.size(), pixels);
+    }
+  }
   if (decoded != Status::kOk) {
     return decoded;
   }
   return framePixels(pixels, framing, *picture.image, picture.header);
+}
+
+// True when the open file is a regular one of more than bytes bytes.
+bool isLargerThan(std::FILE* file, std::size_t bytes) {
+  struct stat about {};
+  return fstat(fileno(file), &about) == 0 && S_ISREG(about.st_mode) &&
+         static_cast<std::uint64_t>(about.st_size) > bytes;
 }
 #endif
 
@@ -93,24 +131,17 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
     }
   }
 #if KOVREL_PICTURE_CODECS
-  if (isPngOrJpeg(block, size)) {
-    // A photograph's file may be larger than the block: the rest follows,
-    // up to kMaxPictureFileBytes.
-    std::vector<std::uint8_t> whole;
-    if (size == kMaxTgaBytes) {
-      whole.assign(block, block + size);
-      std::uint8_t buffer[1 << 16];
-      std::size_t got = 0;
-      while (whole.size() <= kMaxPictureFileBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        whole.insert(whole.end(), buffer, buffer + got);
-      }
+  if (isCodecFormat(block, size)) {
+    // A photograph's file may be larger than the block: the decoder reads
+    // on from the file as far as it needs, up to kMaxPictureFileBytes.
+    Status decoded = Status::kPictureFileTooLarge;
+    if (!isLargerThan(file, kMaxPictureFileBytes)) {
+      picture.fromTga = false;
+      PictureStream stream(block, size, size == kMaxTgaBytes ? file : nullptr);
+      decoded = decodeCompressed(stream, pictureFormatOf(block, size), picture, framing);
     }
     std::fclose(file);
-    if (whole.size() > kMaxPictureFileBytes) {
-      return {Status::kPictureTooLargeToRead, path};
-    }
-    const std::uint8_t* const data = whole.empty() ? block : whole.data();
-    return {decodeCompressed(data, whole.empty() ? size : whole.size(), picture, framing), path};
+    return {decoded, path};
   }
 #endif
   std::fclose(file);
@@ -120,9 +151,12 @@ Outcome readPicture(const std::string& path, Picture& picture, const Framing& fr
 
 Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture, const Framing& framing) {
   picture.image = newWorkingImage();
+  picture.fromTga = true;
 #if KOVREL_PICTURE_CODECS
-  if (isPngOrJpeg(data, size)) {
-    return decodeCompressed(data, size, picture, framing);
+  if (isCodecFormat(data, size)) {
+    picture.fromTga = false;
+    PictureStream stream(data, size);
+    return decodeCompressed(stream, pictureFormatOf(data, size), picture, framing);
   }
 #endif
   const Status decoded = decodeTga(data, size, *picture.image, picture.header);

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/status.h"
 #include "colour/colour.h"
-#include "core/status.h"
 #include "image/adjustments.h"
 #include "image/fit.h"
 #include "image/image_memory.h"
@@ -39,29 +39,31 @@ struct Picture {
   WorkingImagePtr image;
   TgaHeader header;
   ByteBlock memory;
+  bool fromTga = true;  // false when the file was a PNG, JPEG, GIF, BMP or WebP
 };
 
 // Reads the file at path and decodes it into picture as decodePicture does.
-// Reads at most kMaxTgaBytes of a TGA, the whole of a PNG or JPEG (up to
-// kMaxPictureFileBytes). Adds kCannotOpen; the outcome's path is path.
+// Reads at most kMaxTgaBytes of a TGA, and of a PNG or JPEG as much as its
+// decoder needs (a larger file than kMaxPictureFileBytes is refused with
+// kPictureFileTooLarge before it is decoded). Adds kCannotOpen; the
+// outcome's path is path.
 // Throws std::bad_alloc when no memory is left.
 Outcome readPicture(const std::string& path, Picture& picture, const Framing& framing = Framing{});
 
 // Decodes the file's bytes data[0 .. size) into picture, telling the format
 // by the first bytes (image/picture_formats.h):
 //   TGA: as decodeTga (kUnsupportedFormat for anything that is neither a
-//     TGA nor a PNG or JPEG). With a fit, a picture of another size than
+//     TGA nor one of the formats below). With a fit, a picture of another size than
 //     the target's is fitted (framePixels; a missing byte counts as 0).
-//   PNG, JPEG: decoded, then composited and fitted by framePixels; the
-//     header is a synthesised 24-bit bottom-left one. Statuses as
-//     decodePng, decodeJpeg and framePixels.
-// Builds without the PNG and JPEG libraries (the web page's) give
+//   PNG, JPEG, GIF, BMP, WebP: decoded, then composited and fitted by
+//     framePixels; the header is a synthesised 24-bit bottom-left one.
+//     Without a fit, a PNG or JPEG side above kMaxSide gives
+//     kPictureTooLarge before decoding. Statuses as their decoders and
+//     framePixels.
+// Builds without the picture libraries (the web page's) give
 // kUnsupportedFormat for those. Throws std::bad_alloc when no memory is left.
 Status decodePicture(const std::uint8_t* data, std::size_t size, Picture& picture,
                      const Framing& framing = Framing{});
-
-// The largest PNG or JPEG file read.
-constexpr std::size_t kMaxPictureFileBytes = std::size_t{512} << 20;
 
 // One conversion's results. The byte ranges lie in memory, which the
 // Conversion owns.

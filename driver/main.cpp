@@ -5,25 +5,20 @@
 // rejected or an output could not be written, 2 for a usage error: no
 // picture given, or a bad option.
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "core/conversion.h"
-#include "core/status.h"
 #include "driver/options.h"
+#include "files/run_files.h"
 #include "image/output_file.h"
-#include "image/png.h"
 #include "image/tga.h"
 #include "quantise/quantise.h"
 #include "screen/screen.h"
-#include "tiles/tiles.h"
 
 namespace {
 
@@ -45,91 +40,195 @@ kovrel::Outcome findOutputClash(const std::string& inputPath, const std::vector<
   return {};
 }
 
-// The bytes of a run's files in the formats asked for, named from the
-// input path, in the order they are written; the vectors hold the bytes
-// the OutputFiles point to.
-struct RunOutputs {
-  std::vector<kovrel::OutputFile> files;
-  std::vector<std::vector<std::uint8_t>> bytes;
-  kovrel::ScreenTables shared;  // the raw, C and asm files' tables
-  std::array<std::size_t, 3> packedSizes{};  // of shared's tables, with --compress
+// The output choices the command line made.
+kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
+  kovrel::OutputChoice choice;
+  choice.formats = line.formats;
+  choice.screen = line.screen;
+  if ((line.formats & kovrel::kScreenFormats) != 0) {
+    choice.screen.backgroundColour =
+        kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
+  }
+  choice.dedupe = line.dedupe;
+  choice.packing = line.packing;
+  // An existing folder named without its closing '/' is still a folder.
+  choice.output = line.output;
+  if (!choice.output.empty() && choice.output.back() != '/' && kovrel::isFolder(choice.output)) {
+    choice.output += '/';
+  }
+  return choice;
+}
+
+// Where a run's text goes. Without --quiet everything goes to standard
+// output, as it always has; with it only errors and warnings are written,
+// to standard error, one line each.
+struct Console {
+  bool quiet = false;
+  bool batch = false;  // every message ends its line, so the next picture's text starts a new one
+
+  // Progress and results: standard output, unless quiet.
+  void say(const std::string& text) const {
+    if (!quiet) {
+      print(text);
+    }
+  }
+  // A warning: standard output as part of the usual text, standard error
+  // when quiet.
+  void warn(const std::string& text) const {
+    if (quiet) {
+      std::fputs(text.c_str(), stderr);
+    } else {
+      print(text);
+    }
+  }
+  // An error about path (empty for none), as the usual text or as one line
+  // on standard error that names the picture.
+  void error(const std::string& text, const std::string& path) const {
+    if (!quiet) {
+      print(batch && !text.empty() && text.back() != '\n' ? text + "\n" : text);
+      std::fflush(stdout);
+      return;
+    }
+    std::string line = text;
+    for (char& c : line) {
+      if (c == '\n') {
+        c = ' ';
+      }
+    }
+    while (!line.empty() && line.back() == ' ') {
+      line.pop_back();
+    }
+    if (!path.empty() && line.find(path) == std::string::npos) {
+      line = path + ": " + line;
+    }
+    std::fputs(("kovrel: " + line + "\n").c_str(), stderr);
+  }
 };
 
-kovrel::Outcome collectOutputs(const std::string& path, const kovrel::driver::CommandLine& line,
-                               const kovrel::Conversion& conversion, RunOutputs& run) {
-  namespace d = kovrel::driver;
-  const unsigned formats = line.formats;
-  const auto add = [&run](const std::string& name, std::vector<std::uint8_t> bytes) {
-    run.bytes.push_back(std::move(bytes));
-    run.files.push_back({name, run.bytes.back().data(), run.bytes.back().size()});
-  };
-  run.bytes.reserve(11);  // every format's files: no reallocation moves the bytes
-  if ((formats & d::kFormatChr) != 0) {
-    run.files.push_back({kovrel::tableFilePath(path, "CHR"), conversion.pattern, conversion.tableSize});
-  }
-  if ((formats & d::kFormatClr) != 0) {
-    run.files.push_back({kovrel::tableFilePath(path, "CLR"), conversion.colour, conversion.tableSize});
-  }
-  if ((formats & d::kFormatTga) != 0) {
-    run.files.push_back({kovrel::previewPath(path), conversion.preview, conversion.previewSize});
-  }
-  if ((formats & d::kScreenFormats) != 0) {
-    kovrel::ScreenTables plain;
-    const kovrel::Status laid = kovrel::layOutScreen(conversion, line.screen, plain);
-    if (laid != kovrel::Status::kOk) {
-      return {laid, path};
-    }
-    run.shared = kovrel::sharedTables(plain, line.dedupe, line.packing);
-    kovrel::ScreenFileChoice choice;
-    choice.sc2 = (formats & d::kFormatSc2) != 0;
-    choice.raw = (formats & d::kFormatRaw) != 0;
-    choice.c = (formats & d::kFormatC) != 0;
-    choice.assembler = (formats & d::kFormatAsm) != 0;
-    choice.rom = (formats & d::kFormatRom) != 0;
-    choice.packing = line.packing;
-    choice.romBackdrop = static_cast<std::uint8_t>(line.screen.backgroundColour & 0x0F);
-    for (kovrel::NamedBytes& file : kovrel::screenFiles(path, plain, run.shared, choice, &run.packedSizes)) {
-      add(file.path, std::move(file.bytes));
-    }
-  }
-  if ((formats & d::kFormatPng) != 0) {
-    std::string png = kovrel::previewPath(path);
-    png.replace(png.size() - 3, 3, "png");
-    std::vector<std::uint8_t> bytes;
-    if (kovrel::encodePreviewPng(conversion, bytes) != kovrel::Status::kOk) {
-      return {kovrel::Status::kCannotCreate, png};
-    }
-    add(png, std::move(bytes));
-  }
-  return {};
-}
+// Set when the write stage was stopped by a signal: a batch goes no further.
+bool interrupted = false;
 
-// The one line saying that the files the machine loads by name (BLOAD)
-// will not load under theirs, with a name that will; empty when they will.
-std::string msxNameNote(const kovrel::driver::CommandLine& line, const RunOutputs& run) {
-  namespace d = kovrel::driver;
-  if (line.formats == d::kDefaultFormats ||
-      (line.formats & (d::kFormatChr | d::kFormatClr | d::kFormatSc2 | d::kFormatRaw)) == 0) {
-    return {};  // a run with the default formats prints what it always printed
-  }
-  for (const kovrel::OutputFile& file : run.files) {
-    const std::string extension = file.path.substr(file.path.size() - 3);
-    if (extension == "CHR" || extension == "CLR" || extension == "SC2" || extension == "pat") {
-      std::string suggestion;
-      if (kovrel::isMsxFileName(file.path, suggestion)) {
-        return {};
-      }
-      return "Note: " + file.path + " will not load by that name on an MSX, whose file names are 8.3;"
-             " copy it under a name such as " + suggestion + ".\n";
-    }
-  }
-  return {};
-}
-
-int fail(const kovrel::Outcome& outcome) {
-  print(kovrel::statusMessage(outcome));
-  std::fflush(stdout);
+int fail(const Console& console, const kovrel::Outcome& outcome, const std::string& picture) {
+  interrupted = interrupted || outcome.status == kovrel::Status::kInterrupted;
+  console.error(kovrel::statusMessage(outcome), picture);
   return kExitFailed;
+}
+
+// The line saying that CHR and CLR files of a picture that is not the whole
+// screen will not BLOAD as one; empty when they will. A TGA run's text is
+// the one it has always been, so it is left out there.
+std::string partialScreenNote(const kovrel::driver::CommandLine& line, bool fromTga, int width, int height,
+                              const kovrel::RunFiles& outputs) {
+  if (fromTga || (line.formats & (kovrel::kFormatChr | kovrel::kFormatClr)) == 0 ||
+      (width == kovrel::kScreenWidth && height == kovrel::kScreenHeight)) {
+    return {};
+  }
+  std::string names;
+  for (const kovrel::OutputFile& file : outputs.files) {
+    const std::string extension = file.path.substr(file.path.size() - 3);
+    if (extension == "CHR" || extension == "CLR") {
+      names += (names.empty() ? "" : " and ") + file.path;
+    }
+  }
+  return "Note: " + names + " hold the tiles of a " + std::to_string(width) + " x " + std::to_string(height) +
+         " picture, not a 256 x 192 screen, so BLOAD ,S will not show them as one; " +
+         "use --fit=crop for a whole screen, or --format=sc2 for one file holding the picture on the screen.\n";
+}
+
+// Converts one picture and writes its files, all or none. Returns the exit
+// status; written gets the names of the files written.
+int convertOne(const std::string& path, const kovrel::driver::CommandLine& line, const Console& console,
+               std::string& written) {
+  kovrel::Picture picture;
+  const kovrel::Outcome read = kovrel::readPicture(path, picture, line.settings.framing);
+  if (read.status != kovrel::Status::kOk) {
+    return fail(console, read, path);
+  }
+  if ((line.formats & kovrel::kScreenFormats) != 0 &&
+      kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
+    return fail(console,
+                {line.settings.framing.fit == kovrel::Fit::kNone ? kovrel::Status::kLargerThanScreen
+                                                                 : kovrel::Status::kLargerThanScreenFitted,
+                 path},
+                path);
+  }
+
+  console.say(kovrel::driver::settingsLine(line));
+  const bool fromTga = picture.fromTga;
+  const kovrel::WorkingImage& image = *picture.image;
+  const int width = image.width;
+  const int height = image.height;
+  if (!console.quiet) {
+    std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), width, height);
+    std::printf("in (%i,%i) screen 2 tiles...    ", image.tileColumns(), image.tileRows());
+    std::fflush(stdout);
+  }
+  const std::clock_t started = std::clock();
+  const kovrel::Conversion conversion =
+      kovrel::convertPicture(std::move(picture), line.settings, console.quiet ? nullptr : stdout);
+  console.say("\b\b\bOk   \n");
+
+  const kovrel::OutputChoice choice = outputChoice(line);
+  kovrel::RunFiles outputs;
+  const kovrel::Outcome collected = kovrel::runFiles(path, conversion, choice, outputs);
+  if (collected.status != kovrel::Status::kOk) {
+    return fail(console, collected, path);
+  }
+  const kovrel::Outcome clash = findOutputClash(path, outputs.files);
+  if (clash.status != kovrel::Status::kOk) {
+    return fail(console, clash, path);
+  }
+  // All outputs are written together: a run that fails leaves every
+  // existing output as it was.
+  const kovrel::Outcome stored = kovrel::writeOutputFiles(outputs.files);
+  if (stored.status != kovrel::Status::kOk) {
+    return fail(console, stored, path);
+  }
+  for (const kovrel::OutputFile& file : outputs.files) {
+    written += (written.empty() ? "" : ", ") + file.path;
+  }
+
+  // The count is the colour pairs the line search evaluated.
+  const double combinations = static_cast<double>(kovrel::kPairCount) * conversion.lineCount / 1000000.0;
+  // Processor time, read as whole milliseconds: the whole process's, or in
+  // a batch this picture's conversion and files.
+  const std::clock_t spent = line.batch ? std::clock() - started : std::clock();
+  const auto milliseconds = static_cast<long long>(spent) * 1000 / CLOCKS_PER_SEC;
+  if (!console.quiet) {
+    std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
+                static_cast<double>(milliseconds) / 1000.0);
+    if (line.dedupe) {
+      const auto& unique = outputs.shared.uniqueTiles;
+      std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
+    }
+  }
+  if (line.packing != kovrel::Packing::kNone &&
+      (line.formats & (kovrel::kFormatRaw | kovrel::kFormatC | kovrel::kFormatAsm)) != 0) {
+    const auto& packed = outputs.packedSizes;
+    const kovrel::ScreenTables& shared = outputs.shared;
+    console.say(std::string("Packed with ") + kovrel::packingName(line.packing) + ": pattern " +
+                std::to_string(packed[0]) + " of " + std::to_string(shared.pattern.size()) + " bytes, colour " +
+                std::to_string(packed[1]) + " of " + std::to_string(shared.colour.size()) + ", name " +
+                std::to_string(packed[2]) + " of " + std::to_string(shared.name.size()) + ".\n");
+  }
+  console.warn(kovrel::msxNameNote(choice, outputs));
+  console.warn(partialScreenNote(line, fromTga, width, height, outputs));
+  if ((line.formats & (kovrel::kFormatChr | kovrel::kFormatClr)) != 0) {
+    console.say("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
+  }
+  return kExitConverted;
+}
+
+// The line on standard error for picture arguments a run without --batch
+// does not convert; empty when there are none.
+std::string ignoredLine(const kovrel::driver::CommandLine& line) {
+  if (line.batch || line.morePictures.empty()) {
+    return {};
+  }
+  const std::size_t more = line.morePictures.size();
+  return "kovrel: " + line.morePictures.front() +
+         (more > 1 ? " and " + std::to_string(more - 1) + " more argument" + (more > 2 ? "s" : "") : std::string()) +
+         " ignored: only " + line.picture + " is converted; kovrel --batch converts every picture named.\n";
 }
 
 }  // namespace
@@ -140,78 +239,67 @@ int main(int argc, char** argv) try {
     print(line.help ? kovrel::driver::helpText() : "Kovrel 1.0\n");
     return kExitConverted;
   }
-  print("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
-  print("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
-  print("\n");
-  print("Credits to Mirtoven for his Floyd-Steinberg implementation.\n \n");
+  // --quiet holds for a usage error too, wherever it was typed.
+  bool quiet = line.quiet;
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    quiet = quiet || std::string(argv[i]) == "--quiet";
+  }
+  const Console console{quiet, line.batch};
+  console.say("Kovrel 1.0 - TGA to TMS9918 screen 2 converter\n");
+  console.say("Exhaustive colour-pair search per 8-pixel line, with error diffusion\n");
+  console.say("\n");
+  console.say("Credits to Mirtoven for his Floyd-Steinberg implementation.\n \n");
   if (!line.error.empty()) {
-    print(line.error);
+    console.error(line.error, {});
     return kExitUsage;
   }
   if (!line.hasPicture) {
-    print("Syntax: Kovrel [file.tga]\n");
+    console.error("Syntax: Kovrel [file.tga]\n", {});
     return kExitUsage;
   }
-  const std::string& path = line.picture;
-
-  kovrel::Picture picture;
-  const kovrel::Outcome read = kovrel::readPicture(path, picture, line.settings.framing);
-  if (read.status != kovrel::Status::kOk) {
-    return fail(read);
-  }
-  if ((line.formats & kovrel::driver::kScreenFormats) != 0 &&
-      kovrel::checkScreenFits(picture.image->width, picture.image->height) != kovrel::Status::kOk) {
-    return fail({kovrel::Status::kLargerThanScreen, path});
+  std::fputs(ignoredLine(line).c_str(), stderr);
+  if (!line.batch) {
+    std::string written;
+    return convertOne(line.picture, line, console, written);
   }
 
-  print(kovrel::driver::settingsLine(line));
-  const kovrel::WorkingImage& image = *picture.image;
-  std::printf("Converting %s (%i,%i) to TMS9918 format ", path.c_str(), image.width, image.height);
-  std::printf("in (%i,%i) screen 2 tiles...    ", image.tileColumns(), image.tileRows());
-  std::fflush(stdout);
-  const kovrel::Conversion conversion = kovrel::convertPicture(std::move(picture), line.settings, stdout);
-  print("\b\b\bOk   \n");
-
-  RunOutputs outputs;
-  const kovrel::Outcome collected = collectOutputs(path, line, conversion, outputs);
-  if (collected.status != kovrel::Status::kOk) {
-    return fail(collected);
+  // A batch: every picture through the same steps; one that fails does not
+  // stop the others, but an interrupted write stops the batch.
+  std::vector<std::string> pictures{line.picture};
+  pictures.insert(pictures.end(), line.morePictures.begin(), line.morePictures.end());
+  std::vector<std::string> failed;
+  for (const std::string& path : pictures) {
+    std::string written;
+    int status = kExitFailed;
+    try {
+      status = convertOne(path, line, console, written);
+    } catch (const std::bad_alloc&) {
+      status = fail(console, {kovrel::Status::kOutOfMemory, {}}, path);
+    }
+    if (status == kExitConverted) {
+      if (console.quiet) {
+        print(path + ": " + written + "\n");
+      }
+    } else {
+      failed.push_back(path);
+      if (interrupted) {
+        break;
+      }
+    }
   }
-  const kovrel::Outcome clash = findOutputClash(path, outputs.files);
-  if (clash.status != kovrel::Status::kOk) {
-    return fail(clash);
+  if (!console.quiet) {
+    std::string summary = "Batch: " + std::to_string(pictures.size() - failed.size()) + " of " +
+                          std::to_string(pictures.size()) + " pictures converted";
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+      summary += (i == 0 ? "; failed: " : ", ") + failed[i];
+    }
+    print(summary + ".\n");
   }
-  // All outputs are written together: a run that fails leaves every
-  // existing output as it was.
-  const kovrel::Outcome written = kovrel::writeOutputFiles(outputs.files);
-  if (written.status != kovrel::Status::kOk) {
-    return fail(written);
-  }
-
-  // The count is the colour pairs the line search evaluated.
-  const double combinations = static_cast<double>(kovrel::kPairCount) * conversion.lineCount / 1000000.0;
-  // Processor time, read as whole milliseconds.
-  const auto milliseconds = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
-  std::printf("%.2f million combinations analysed in %.2f seconds.\n", combinations,
-              static_cast<double>(milliseconds) / 1000.0);
-  if (line.dedupe) {
-    const auto& unique = outputs.shared.uniqueTiles;
-    std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
-  }
-  if (line.packing != kovrel::Packing::kNone && (line.formats & kovrel::driver::kSharedTileFormats) != 0) {
-    const auto& packed = outputs.packedSizes;
-    const kovrel::ScreenTables& shared = outputs.shared;
-    std::printf("Packed with %s: pattern %zu of %zu bytes, colour %zu of %zu, name %zu of %zu.\n",
-                kovrel::packingName(line.packing), packed[0], shared.pattern.size(), packed[1],
-                shared.colour.size(), packed[2], shared.name.size());
-  }
-  print(msxNameNote(line, outputs));
-  if ((line.formats & (kovrel::driver::kFormatChr | kovrel::driver::kFormatClr)) != 0) {
-    print("Note: the .CLR and .CHR files have correct headers only for 256x192 images. \n");
-  }
-  return kExitConverted;
+  return failed.empty() ? kExitConverted : kExitFailed;
 } catch (const std::bad_alloc&) {
   // Raised before any output is staged (the write stage reports its own);
   // nothing has been written.
-  return fail({kovrel::Status::kOutOfMemory, {}});
+  std::fputs(kovrel::statusMessage({kovrel::Status::kOutOfMemory, {}}).c_str(), stdout);
+  std::fflush(stdout);
+  return kExitFailed;
 }

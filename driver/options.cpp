@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "colour/palette_file.h"
 
@@ -96,8 +97,8 @@ struct FormatName {
 // In the order the files are written and named in messages.
 constexpr FormatName kFormatNames[] = {
     {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
-    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"png", kFormatPng},
-    {"rom", kFormatRom},
+    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"rom", kFormatRom},
+    {"ti", kFormatTi},   {"a99", kFormatA99}, {"png", kFormatPng},
 };
 
 // The comma-separated format names in list as bits; false for an empty or
@@ -152,19 +153,32 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     line.error = message + "\n";
     return line;
   };
+  const auto addPicture = [&line](const std::string& path) {
+    if (line.hasPicture) {
+      line.morePictures.push_back(path);
+    } else {
+      line.hasPicture = true;
+      line.picture = path;
+    }
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--") {
-      if (i + 1 < argc) {
-        line.hasPicture = true;
-        line.picture = argv[i + 1];
+      for (++i; i < argc; ++i) {
+        addPicture(argv[i]);
       }
       break;
     }
+    if (argument == "-h") {
+      struct stat status;
+      if (stat(argument.c_str(), &status) != 0) {
+        line.help = true;  // no file of that name: the usual short form of --help
+        continue;
+      }
+    }
     if (argument.rfind("--", 0) != 0) {
-      line.hasPicture = true;
-      line.picture = argument;
-      break;
+      addPicture(argument);
+      continue;
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
@@ -177,17 +191,17 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       (name == "--help" ? line.help : line.version) = true;
       continue;
     }
-    if (name == "--dedupe") {
+    if (name == "--dedupe" || name == "--batch" || name == "--quiet") {
       if (hasValue) {
-        return fail("--dedupe takes no value.");
+        return fail(name + " takes no value.");
       }
-      line.dedupe = true;
+      (name == "--dedupe" ? line.dedupe : name == "--batch" ? line.batch : line.quiet) = true;
       continue;
     }
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place" || name == "--compress";
+                       name == "--format" || name == "--place" || name == "--output" || name == "--compress";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -197,8 +211,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     Adjustments& adjust = line.settings.adjustments;
     if (name == "--format") {
       if (!parseFormats(value, line.formats)) {
-        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, png and rom, not \"" +
-                    value + "\".");
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, "
+                    "not \"" + value + "\".");
       }
     } else if (name == "--compress") {
       if (value == "zx0") {
@@ -208,6 +222,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       } else {
         return fail("--compress takes zx0 or pletter, not \"" + value + "\".");
       }
+    } else if (name == "--output") {
+      line.output = value;
     } else if (name == "--place") {
       if (value == "topleft") {
         line.screen.placement = Placement::kTopLeft;
@@ -271,12 +287,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     }
   }
   if (line.dedupe && (line.formats & kSharedTileFormats) == 0) {
-    return fail("--dedupe applies to the raw, c and asm formats: name one with --format.");
+    return fail("--dedupe applies to the raw, c, asm and a99 formats: name one with --format.");
   }
   if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
-    return fail("--place applies to the sc2, raw, c, asm and rom formats: name one with --format.");
+    return fail("--place applies to the sc2, raw, c, asm, rom, ti and a99 formats: name one with --format.");
   }
-  if (line.packing != Packing::kNone && (line.formats & kSharedTileFormats) == 0 &&
+  if (line.packing != Packing::kNone && (line.formats & (kFormatRaw | kFormatC | kFormatAsm)) == 0 &&
       !(line.packing == Packing::kZx0 && (line.formats & kFormatRom) != 0)) {
     return fail(line.packing == Packing::kZx0
                     ? "--compress=zx0 applies to the raw, c, asm and rom formats: name one with --format."
@@ -286,12 +302,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string helpText() {
-  return "Usage: kovrel [OPTION]... PICTURE\n"
-         "Converts a PNG, JPEG or 24-bit TGA picture into TMS9918 screen 2 pattern and\n"
-         "colour tables (PICTURE.CHR, PICTURE.CLR) and a preview (PICTURE_tms.tga)\n"
-         "beside it. Without a fit the picture must be 512 x 512 or smaller.\n"
+  return "Usage: kovrel [OPTION]... PICTURE [OPTION]...\n"
+         "       kovrel --batch [OPTION]... PICTURE...\n"
+         "Converts a PNG, JPEG, GIF (its first frame), BMP, WebP or 24-bit TGA picture\n"
+         "into TMS9918 screen 2 pattern and colour tables (PICTURE.CHR, PICTURE.CLR)\n"
+         "and a preview (PICTURE_tms.tga) beside it. Without a fit the picture must be\n"
+         "512 x 512 or smaller.\n"
          "\n"
-         "Options come before the picture; -- ends them.\n"
+         "Options come before or after the picture; -- ends them.\n"
          "  --palette=NAME|FILE  the chip's colours: a preset (mame, datasheet, v9938)\n"
          "                       or a palette file, GIMP .gpl or lines of RRGGBB;\n"
          "                       15 colours (1-15) or 16 (0-15). Default: mame\n"
@@ -319,13 +337,22 @@ std::string helpText() {
          "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
          "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
          "                       rom: PICTURE.rom, an MSX cartridge showing the screen\n"
+         "                       ti: PICTURE_P, PICTURE_C, TI Artist's tables (TIFILES)\n"
+         "                       a99: PICTURE.a99, the tables as TMS9900 assembler\n"
          "  --place=WHERE        topleft or centre: where a picture smaller than\n"
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
          "  --compress=FORMAT    raw, c, asm: each table packed with zx0 or pletter\n"
          "                       (PICTURE.pat.zx0, PICTURE.col.plet5, ...); rom: zx0\n"
-         "  --help               this text\n"
+         "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
+         "                       for the usual names, else the base name of every\n"
+         "                       file (--output=out/title: out/title.CHR, ...)\n"
+         "  --batch              convert every PICTURE in turn with the same options;\n"
+         "                       carry on after one that fails, exit 1 if any failed\n"
+         "  --quiet              no banner, progress or statistics; errors (one line\n"
+         "                       each) and warnings go to standard error\n"
+         "  --help               this text (-h too, when no file is named -h)\n"
          "  --version            the version\n"
          "\n"
          "Exit status: 0 converted, 1 the picture or an output failed, 2 a usage error.\n";
@@ -334,7 +361,7 @@ std::string helpText() {
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
   if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
-      line.screen.placement == Placement::kTopLeft && line.packing == Packing::kNone) {
+      line.screen.placement == Placement::kTopLeft && line.packing == Packing::kNone && line.output.empty()) {
     return {};
   }
   std::string text;
@@ -380,6 +407,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (line.packing != Packing::kNone) {
     add(std::string("compress ") + (line.packing == Packing::kZx0 ? "zx0" : "pletter"));
+  }
+  if (!line.output.empty()) {
+    add("output " + line.output);
   }
   return "Settings: " + text + "\n";
 }

@@ -1,37 +1,22 @@
-// kovrel's command line: [OPTION]... PICTURE [ignored]...
+// kovrel's command line: [OPTION]... PICTURE [OPTION]... [more pictures]
 //
-// Options are the arguments before the picture that begin with "--"; "--"
-// alone ends them. The first other argument is the picture, and arguments
-// after it are ignored. A path that begins with "--" can be given as
-// ./--name; one that begins with a single "-" is an ordinary path.
+// Options are the arguments that begin with "--", before or after the
+// picture; "--" alone ends them, and every argument after it is a picture.
+// The first other argument is the picture; without --batch the other
+// pictures are ignored (the program says so on standard error), with it
+// each is converted in turn. A path that begins with "--" can be given as
+// ./--name; one that begins with a single "-" is an ordinary path, except
+// "-h", which asks for the help when no file of that name exists.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/conversion.h"
+#include "files/run_files.h"
 #include "screen/screen.h"
 
 namespace kovrel::driver {
-
-// The files a run can write (--format), as bits.
-enum Format : unsigned {
-  kFormatChr = 1u << 0,  // NAME.CHR
-  kFormatClr = 1u << 1,  // NAME.CLR
-  kFormatTga = 1u << 2,  // NAME_tms.tga
-  kFormatSc2 = 1u << 3,  // NAME.SC2
-  kFormatRaw = 1u << 4,  // NAME.pat, NAME.col, NAME.nam
-  kFormatC = 1u << 5,    // NAME.h
-  kFormatAsm = 1u << 6,  // NAME.asm
-  kFormatPng = 1u << 7,  // NAME_tms.png
-  kFormatRom = 1u << 8,  // NAME.rom, an MSX cartridge
-};
-constexpr unsigned kDefaultFormats = kFormatChr | kFormatClr | kFormatTga;
-// The formats that hold a whole screen (and so refuse a larger picture).
-constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm | kFormatRom;
-// The formats whose tables --dedupe shares.
-constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm;
-// The formats --compress packs (rom with zx0 only).
-constexpr unsigned kPackedFormats = kFormatRaw | kFormatC | kFormatAsm | kFormatRom;
 
 struct CommandLine {
   Settings settings;
@@ -40,10 +25,14 @@ struct CommandLine {
   ScreenSettings screen;  // --place
   bool dedupe = false;
   Packing packing = Packing::kNone;  // --compress
+  std::string output;  // --output, as given; empty when not given
   bool help = false;
   bool version = false;
+  bool batch = false;  // --batch: every picture in turn
+  bool quiet = false;  // --quiet: errors alone, on standard error
   bool hasPicture = false;
   std::string picture;  // the path exactly as typed
+  std::vector<std::string> morePictures;  // the picture arguments after the first
   std::string error;    // the one line that says what is wrong, newline included; empty when none
 };
 

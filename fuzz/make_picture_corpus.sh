@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes the picture reader's seed corpus (fuzz/corpus/picture_reader/):
-# small PNG files of every colour type and depth and JPEG files of each
-# process, made with netpbm and libjpeg-turbo's cjpeg (Debian netpbm,
-# libjpeg-turbo-progs), a few damaged ones, and copies of some TGA seeds.
+# small PNG files of every colour type and depth, JPEG files of each
+# process, GIF, BMP and WebP files, made with netpbm, libjpeg-turbo's cjpeg
+# and libwebp's cwebp and img2webp (Debian netpbm, libjpeg-turbo-progs,
+# webp), a few damaged ones, and copies of some TGA seeds.
 # The framing byte the target reads is the file's last byte, so the seeds
 # end as their files do.
 set -euo pipefail
@@ -53,6 +54,26 @@ pamscale -xsize 600 -ysize 16 "$tmp/rgb.ppm" | cjpeg -quality 20 > "$out/wide-60
   tail -c +3 "$out/baseline.jpg"
 } > "$out/exif6.jpg"
 
+# GIF (plain, interlaced, transparent, two frames), BMP (24, 8 and 1 bits,
+# OS/2) and WebP (lossy, lossless, with alpha, animated).
+pnmquant 6 "$tmp/rgb.ppm" 2>/dev/null > "$tmp/six.ppm"
+ppmtogif "$tmp/six.ppm" 2>/dev/null > "$out/six.gif"
+ppmtogif -interlace "$tmp/six.ppm" 2>/dev/null > "$out/interlaced.gif"
+ppmtogif -transparent="$(ppmhist -noheader "$tmp/six.ppm" | awk 'NR==1 {printf "rgb:%02x/%02x/%02x", $1, $2, $3}')" \
+  "$tmp/six.ppm" 2>/dev/null > "$out/transparent.gif"
+ppmtobmp "$tmp/rgb.ppm" 2>/dev/null > "$out/rgb.bmp"
+ppmtobmp -bpp=8 "$tmp/six.ppm" 2>/dev/null > "$out/palette8.bmp"
+ppmtopgm "$tmp/rgb.ppm" | pamthreshold 2>/dev/null | pamtopnm | pgmtoppm white 2>/dev/null | ppmtobmp -bpp=1 2>/dev/null > "$out/mono.bmp"
+ppmtobmp -os2 "$tmp/rgb.ppm" 2>/dev/null > "$out/os2.bmp"
+cwebp -quiet -q 60 "$tmp/rgb.ppm" -o "$out/lossy.webp"
+cwebp -quiet -lossless "$tmp/rgb.ppm" -o "$out/lossless.webp"
+pamtopng "$tmp/rgba.pam" > "$tmp/rgba.png"
+cwebp -quiet -q 60 "$tmp/rgba.png" -o "$out/alpha.webp"
+img2webp -loop 0 "$out/lossless.webp" -lossy "$out/lossy.webp" -o "$out/animated.webp" >/dev/null 2>&1
+head -c $(( $(stat -c %s "$out/rgb.bmp") / 2 )) "$out/rgb.bmp" > "$out/half.bmp"
+head -c $(( $(stat -c %s "$out/six.gif") / 2 )) "$out/six.gif" > "$out/half.gif"
+head -c $(( $(stat -c %s "$out/lossy.webp") / 2 )) "$out/lossy.webp" > "$out/half.webp"
+
 head -c $(( $(stat -c %s "$out/rgb.png") / 2 )) "$out/rgb.png" > "$out/half.png"
 head -c $(( $(stat -c %s "$out/baseline.jpg") / 2 )) "$out/baseline.jpg" > "$out/half.jpg"
 printf '\x89PNG\r\n\x1a\n' > "$out/signature.png"
@@ -60,4 +81,5 @@ printf '\xff\xd8\xff' > "$out/soi.jpg"
 for seed in white-1x1.tga truncated-8x8.tga gradient-13x11.tga rle.tga; do
   cp "$here/corpus/tga_reader/$seed" "$out/$seed"
 done
+python3 "$here/make_hostile_seeds.py"
 ls "$out"

@@ -1,13 +1,14 @@
-// Fuzz target: the picture reader on arbitrary bytes, PNG and JPEG paths
-// included (decodePicture tells the format by the first bytes).
+// Fuzz target: the picture reader on arbitrary bytes, the PNG, JPEG, GIF,
+// BMP and WebP paths included (decodePicture tells the format by the first
+// bytes).
 //
 // The last byte chooses the framing: none, or one of the fits to 40 x 24
 // with a background, square or television aspect. Beyond not crashing: a
 // picture is accepted only with sides 1 ... 512 (the fit's target when one
-// applies to a PNG or JPEG), every pixel sample is a byte x 16, the padded
-// area beyond the picture is 0, and a PNG or JPEG gets the synthesised
-// 24-bit bottom-left header of its size. A refused PNG or JPEG gets one of
-// the statuses its decoder documents.
+// applies to a decoded format), every pixel sample is a byte x 16, the
+// padded area beyond the picture is 0, and a decoded format gets the synthesised
+// 24-bit bottom-left header of its size. A refused file of any of those
+// formats gets one of the statuses its decoder documents.
 #include <cstddef>
 #include <cstdint>
 
@@ -35,7 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         status == Status::kPictureTooLargeToRead);
     } else if (format == PictureFormat::kJpeg) {
       KOVREL_FUZZ_CHECK(status == Status::kDamagedJpeg || status == Status::kCmykJpeg ||
-                        status == Status::kUnsupportedJpeg || status == Status::kPictureTooLarge ||
+                        status == Status::kUnsupportedJpeg || status == Status::kJpegComponents ||
+                        status == Status::kJpegTooManyScans || status == Status::kPictureTooLarge ||
+                        status == Status::kPictureTooLargeToRead);
+    } else if (format == PictureFormat::kGif || format == PictureFormat::kBmp || format == PictureFormat::kWebp) {
+      const Status damaged = format == PictureFormat::kGif   ? Status::kDamagedGif
+                             : format == PictureFormat::kBmp ? Status::kDamagedBmp
+                                                             : Status::kDamagedWebp;
+      KOVREL_FUZZ_CHECK(status == damaged || status == Status::kPictureTooLarge ||
                         status == Status::kPictureTooLargeToRead);
     } else {
       KOVREL_FUZZ_CHECK(status == Status::kUnsupportedFormat || status == Status::kUnsupportedSize);

@@ -19,7 +19,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/status.h"
+#include "base/status.h"
 #include "image/pixels.h"
 #include "image/tga.h"
 #include "image/working_image.h"

@@ -49,6 +49,66 @@ void onMessage(j_common_ptr info, int level) {
 
 void printNothing(j_common_ptr) {}
 
+// libjpeg's input from a PictureStream, a buffer at a time. At the end of
+// the file it warns of the early end (damage, to onMessage) and, should
+// decoding go on, gives an end-of-image marker, as its own sources do.
+struct StreamSource {
+  jpeg_source_mgr manager;
+  PictureStream* file;
+};
+
+constexpr std::size_t kSourceBytes = std::size_t{1} << 16;
+
+void startSource(j_decompress_ptr) {}
+void endSource(j_decompress_ptr) {}
+
+boolean fillSource(j_decompress_ptr info) {
+  static const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+  auto* source = reinterpret_cast<StreamSource*>(info->src);
+  std::size_t got = 0;
+  const std::uint8_t* bytes = source->file->next(kSourceBytes, got);
+  if (got == 0) {
+    WARNMS(info, JWRN_JPEG_EOF);
+    bytes = kEndOfImage;
+    got = sizeof kEndOfImage;
+  }
+  source->manager.next_input_byte = bytes;
+  source->manager.bytes_in_buffer = got;
+  return TRUE;
+}
+
+void skipSource(j_decompress_ptr info, long count) {
+  auto* source = reinterpret_cast<StreamSource*>(info->src);
+  if (count <= 0) {
+    return;
+  }
+  const auto n = static_cast<std::size_t>(count);
+  if (n <= source->manager.bytes_in_buffer) {
+    source->manager.next_input_byte += n;
+    source->manager.bytes_in_buffer -= n;
+    return;
+  }
+  const std::size_t beyond = n - source->manager.bytes_in_buffer;
+  source->manager.bytes_in_buffer = 0;
+  source->file->skip(beyond);  // an early end shows at the next fill
+}
+
+// Called by libjpeg as it reads; stops a file with more scans than any
+// encoder writes, before they cost more than decoding the picture itself.
+struct ScanCounter {
+  jpeg_progress_mgr manager;
+  JpegErrors* errors;
+};
+
+void countScans(j_common_ptr common) {
+  auto* info = reinterpret_cast<j_decompress_ptr>(common);
+  auto* counter = reinterpret_cast<ScanCounter*>(common->progress);
+  if (info->input_scan_number > kMaxJpegScans) {
+    counter->errors->status = Status::kJpegTooManyScans;
+    std::longjmp(counter->errors->jump, 1);
+  }
+}
+
 // Everything decodeJpeg changes while libjpeg may jump, kept on the heap:
 // a jump then leaves no modified local behind. The destructor frees
 // libjpeg's memory on every way out (destroying a struct that was never
@@ -56,6 +116,8 @@ void printNothing(j_common_ptr) {}
 struct JpegDecoder {
   jpeg_decompress_struct info{};
   JpegErrors errors{};
+  StreamSource source{};
+  ScanCounter scans{};
   RgbaPixels stored;  // the picture as stored, when an orientation turns it
   ~JpegDecoder() { jpeg_destroy_decompress(&info); }
 };
@@ -156,7 +218,7 @@ int exifOrientation(const std::uint8_t* data, std::size_t size) {
 // as damage) by jumping back here from its own C frames. The only C++
 // object here is made before setjmp and not changed after it; what libjpeg
 // changes lives in the decoder on the heap.
-Status decodeJpeg(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels) {
+Status decodeJpeg(PictureStream& file, const SideLimit& limit, RgbaPixels& pixels) {
   const auto decoder = std::make_unique<JpegDecoder>();
   jpeg_decompress_struct& info = decoder->info;
   JpegErrors& errors = decoder->errors;
@@ -166,13 +228,23 @@ Status decodeJpeg(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels
   errors.manager.output_message = printNothing;
   errors.status = Status::kDamagedJpeg;
   if (setjmp(errors.jump) != 0) {
-    return errors.status;
+    return file.tooLarge() ? Status::kPictureFileTooLarge : errors.status;
   }
   jpeg_create_decompress(&info);
   // Room for every buffer of the largest picture read, progressive
   // coefficients included (about 6 bytes a pixel); more is an error.
   info.mem->max_memory_to_use = 12 * static_cast<long>(kMaxDecodedPixels);
-  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  StreamSource& source = decoder->source;
+  source.file = &file;
+  source.manager.init_source = startSource;
+  source.manager.fill_input_buffer = fillSource;
+  source.manager.skip_input_data = skipSource;
+  source.manager.resync_to_restart = jpeg_resync_to_restart;
+  source.manager.term_source = endSource;
+  info.src = &source.manager;
+  decoder->scans.manager.progress_monitor = countScans;
+  decoder->scans.errors = &errors;
+  info.progress = &decoder->scans.manager;
   jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&info, TRUE);
 
@@ -183,6 +255,15 @@ Status decodeJpeg(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels
       info.image_height > static_cast<JDIMENSION>(kMaxDecodedSide) ||
       static_cast<std::size_t>(info.image_width) * info.image_height > kMaxDecodedPixels) {
     return Status::kPictureTooLargeToRead;
+  }
+  if (info.image_width > static_cast<JDIMENSION>(limit.largestSide) ||
+      info.image_height > static_cast<JDIMENSION>(limit.largestSide)) {
+    return Status::kPictureTooLarge;
+  }
+  // Grey is 1 component, colour 3 (CMYK and YCCK, 4, are told above); any
+  // other count has no colour space libjpeg converts from.
+  if (info.num_components != 1 && info.num_components != 3) {
+    return Status::kJpegComponents;
   }
   int orientation = kTopLeft;
   for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/status.h"
+#include "base/status.h"
 
 namespace kovrel {
 
@@ -47,5 +47,8 @@ Outcome writeOutputFiles(const std::vector<OutputFile>& files);
 // True when both paths name one existing file (same device and inode), also
 // through links or different spellings.
 bool isSameFile(const std::string& a, const std::string& b);
+
+// True when path names an existing folder (through links too).
+bool isFolder(const std::string& path);
 
 }  // namespace kovrel

@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/conversion.h"
-#include "core/status.h"
+#include "base/status.h"
 
 namespace kovrel {
 
-// The PNG file of conversion's preview into png: 8-bit RGB, the picture's
-// own size, the same pixels as the preview TGA. Returns kOk, or
-// kCannotCreate when libspng fails (png is then empty).
-Status encodePreviewPng(const Conversion& conversion, std::vector<std::uint8_t>& png);
+// The PNG file of a preview TGA file's bytes (previewTga, a width x height
+// picture, header included) into png: 8-bit RGB, the same pixels. Returns
+// kOk, or kCannotCreate when libpng fails (png is then empty).
+Status encodePreviewPng(const std::uint8_t* previewTga, int width, int height, std::vector<std::uint8_t>& png);
 
 }  // namespace kovrel

@@ -5,14 +5,14 @@
 
 namespace kovrel {
 
-Status encodePreviewPng(const Conversion& conversion, std::vector<std::uint8_t>& png) {
+Status encodePreviewPng(const std::uint8_t* previewTga, int pictureWidth, int pictureHeight,
+                        std::vector<std::uint8_t>& png) {
   png.clear();
-  const WorkingImage& image = *conversion.image;
-  const auto width = static_cast<std::size_t>(image.width);
-  const auto height = static_cast<std::size_t>(image.height);
+  const auto width = static_cast<std::size_t>(pictureWidth);
+  const auto height = static_cast<std::size_t>(pictureHeight);
   // The preview TGA holds rows bottom-up, pixels blue, green, red; PNG rows
   // go top-down, red, green, blue.
-  const std::uint8_t* const tgaPixels = conversion.preview + kTgaHeaderSize;
+  const std::uint8_t* const tgaPixels = previewTga + kTgaHeaderSize;
   std::vector<std::uint8_t> rgb(width * height * kChannels);
   for (std::size_t y = 0; y < height; ++y) {
     const std::uint8_t* from = tgaPixels + (height - 1 - y) * width * kChannels;

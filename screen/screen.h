@@ -15,12 +15,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "colour/colour.h"
 #include "compress/compress.h"
 #include "core/conversion.h"
-#include "core/status.h"
 #include "image/working_image.h"
 
 namespace kovrel {
@@ -58,6 +60,11 @@ struct ScreenTables {
   std::vector<std::uint8_t> name;     // kNameTableBytes
   std::array<int, kThirds> uniqueTiles{};  // patterns of each third in the tables
 };
+
+// The colour byte that shows the usable palette colour (1 ... 15) nearest
+// to rgb (by colourDistance; the lowest index on a tie) in both nibbles, so
+// that either pattern bit shows it: black in the default palette gives 0x11.
+std::uint8_t backgroundColourByte(const Palette& palette, const std::array<std::uint8_t, 3>& rgb);
 
 // kOk when a picture of width x height fits on the screen (at most 256 x
 // 192), else kLargerThanScreen.
@@ -127,6 +134,44 @@ std::string asmSourceText(const ScreenTables& tables, const std::string& identif
 constexpr std::size_t kRomSize = 0x4000;
 std::vector<std::uint8_t> romFile(const ScreenTables& plain, Packing packing, std::uint8_t backdrop);
 
+// --- TI-99/4A -------------------------------------------------------------
+
+// A PC copy of a TI disk file: the 128-byte TIFILES header, then body padded
+// with zeros to whole 256-byte sectors. The file is a PROGRAM image (a
+// memory image, as TI Artist saves its pictures):
+//   0x00      0x07, then "TIFILES"
+//   0x08-09   sectors of the body, big-endian
+//   0x0A      flags: 0x01, PROGRAM
+//   0x0B      records per sector: 0
+//   0x0C      bytes used in the last sector, 0 when it is full
+//   0x0D      record length: 0
+//   0x0E-0F   record count: 0
+//   0x10-19   tiName, upper case, padded with spaces
+// and zeros up to 0x7F. tiName holds at most 10 characters, none a space or
+// a '.' (tiDiskName's).
+constexpr std::size_t kTiFilesHeaderBytes = 128;
+constexpr std::size_t kTiSectorBytes = 256;
+std::vector<std::uint8_t> tiFilesFile(const std::vector<std::uint8_t>& body, const std::string& tiName);
+
+// The name on a TI disk for a file at path: its file name (after the last
+// '/') in upper case with only letters, digits, '_' and '-' kept, the part
+// before suffix cut so that the whole is at most 10 characters ("PIC" when
+// nothing is left): tiDiskName("out/my pic_P", "_P") is "MYPIC_P".
+std::string tiDiskName(const std::string& path, const std::string& suffix);
+
+// TMS9900 assembler source for tables, for the Editor/Assembler and xdt99's
+// xas99: lines of at most 80 characters; labels of at most 6 characters in
+// column 1, prefix (1 to 3 letters and digits, a letter first) followed by
+// PAT, COL and NAM, each on the first of its `BYTE >XX,...` lines of 16
+// bytes; PSZ, CSZ and NSZ the tables' sizes, T0 ... T2 each third's pattern
+// count, as EQUs. No END, so that it can be COPYed into a program.
+std::string tiAssemblerText(const ScreenTables& tables, const std::string& prefix);
+
+// The label prefix for tiAssemblerText from an output path: the first three
+// letters and digits of its file name less the extension, in upper case;
+// "PIC" when that is empty or starts with a digit.
+std::string tiLabelPrefix(const std::string& outputPath);
+
 // Which whole-screen files a run writes.
 struct ScreenFileChoice {
   bool sc2 = false;
@@ -144,16 +189,17 @@ struct NamedBytes {
   std::vector<std::uint8_t> bytes;
 };
 
-// The chosen whole-screen files, named from inputPath by the tables' rule
-// (tableFilePath) and in the order they are written: NAME.SC2 from the
-// plainly laid out tables, then NAME.pat, NAME.col, NAME.nam, NAME.h and
-// NAME.asm from shared (plain, or dedupeTiles' tables), then NAME.rom from
-// plain. With a packing the raw files are NAME.pat.EXT ... (EXT from
-// packingExtension) holding the packed tables, the source files hold them
-// packed, and packedSizes (when given) gets the packed sizes of shared's
-// pattern, colour and name tables.
-std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice,
+// The chosen whole-screen files, in the order they are written, each named
+// pathOf(extension): "SC2" from the plainly laid out tables, then "pat",
+// "col", "nam", "h" and "asm" from shared (plain, or dedupeTiles' tables),
+// then "rom" from plain. The C and assembler symbols are sourceIdentifier's
+// of their files' paths. With a packing the raw files are pathOf("pat")
+// ".EXT" ... (EXT from packingExtension) holding the packed tables, the
+// source files hold them packed, and packedSizes (when given) gets the
+// packed sizes of shared's pattern, colour and name tables.
+std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                    const ScreenTables& plain, const ScreenTables& shared,
+                                    const ScreenFileChoice& choice,
                                     std::array<std::size_t, 3>* packedSizes = nullptr);
 
 // An identifier for the source formats from an output path: its file name up

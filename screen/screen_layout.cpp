@@ -21,6 +21,24 @@ static_assert(kSc2FileSize == kTableHeaderSize + kSc2Body, "SC2 file: header and
 
 }  // namespace
 
+std::uint8_t backgroundColourByte(const Palette& palette, const std::array<std::uint8_t, 3>& rgb) {
+  const PaletteSampleTable samples = paletteSamples(palette);
+  Sample wanted[kChannels];
+  for (int c = 0; c < kChannels; ++c) {
+    wanted[c] = static_cast<Sample>(rgb[static_cast<std::size_t>(c)] * kSampleScale);
+  }
+  int nearest = kFirstUsableColour;
+  std::int32_t best = colourDistance(wanted, samples.colour[kFirstUsableColour]);
+  for (int index = kFirstUsableColour + 1; index <= kLastUsableColour; ++index) {
+    const std::int32_t distance = colourDistance(wanted, samples.colour[index]);
+    if (distance < best) {
+      best = distance;
+      nearest = index;
+    }
+  }
+  return static_cast<std::uint8_t>(nearest << 4 | nearest);
+}
+
 Status checkScreenFits(int width, int height) {
   return width > kScreenWidth || height > kScreenHeight ? Status::kLargerThanScreen : Status::kOk;
 }

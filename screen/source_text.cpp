@@ -94,7 +94,8 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
     text += std::string(" * Each table is packed on its own with ") + packingName(packed->packing) +
             "; _SIZE is its unpacked size,\n * _PACKED_SIZE the size of its array.\n";
   }
-  text += " * Include this file in one source file of the program. */\n";
+  text += " * Include this file wherever the tables are used; in exactly one source\n"
+          " * file, #define " + macro + "_IMPLEMENTATION before it, for the data. */\n";
   text += "#ifndef " + macro + "_TMS9918_H\n#define " + macro + "_TMS9918_H\n\n";
   const std::array<NamedTable, 3> named = namedTables(tables);
   for (const NamedTable& table : named) {
@@ -111,10 +112,22 @@ std::string cHeaderText(const ScreenTables& tables, const std::string& identifie
             std::to_string(tables.uniqueTiles[static_cast<std::size_t>(t)]) + "\n";
   }
   const char* const sizeSuffix = packed != nullptr ? "_PACKED_SIZE" : "_SIZE";
+  text += "\n";
+  const auto array = [&](const NamedTable& table) {
+    return "const unsigned char " + identifier + "_" + table.suffix + "[" + macro + "_" + upperCase(table.suffix) +
+           sizeSuffix + "]";
+  };
+  for (const NamedTable& table : named) {
+    text += "extern " + array(table) + ";\n";
+  }
+  text += "\n#endif\n";
+  // Outside the guard, so that the file that defines the macro gets the data
+  // even when another header included this one before.
+  text += "\n#if defined(" + macro + "_IMPLEMENTATION) && !defined(" + macro + "_TMS9918_DATA)\n#define " + macro +
+          "_TMS9918_DATA\n";
   for (std::size_t t = 0; t < named.size(); ++t) {
     const NamedTable& table = named[t];
-    text += "\nconst unsigned char " + identifier + "_" + table.suffix + "[" + macro + "_" +
-            upperCase(table.suffix) + sizeSuffix + "] = {\n";
+    text += "\n" + array(table) + " = {\n";
     text += byteLines(packed != nullptr ? packed->bytes[t] : *table.bytes, "  ", "0x", ", ", true);
     text += "};\n";
   }
@@ -190,9 +203,9 @@ bool isMsxFileName(const std::string& path, std::string& suggestion) {
   return false;
 }
 
-std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTables& plain,
-                                    const ScreenTables& shared, const ScreenFileChoice& choice,
-                                    std::array<std::size_t, 3>* packedSizes) {
+std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
+                                    const ScreenTables& plain, const ScreenTables& shared,
+                                    const ScreenFileChoice& choice, std::array<std::size_t, 3>* packedSizes) {
   const auto text = [](const std::string& source) { return std::vector<std::uint8_t>(source.begin(), source.end()); };
   const bool packing = choice.packing != Packing::kNone;
   PackedTables packed;
@@ -206,29 +219,29 @@ std::vector<NamedBytes> screenFiles(const std::string& inputPath, const ScreenTa
   }
   std::vector<NamedBytes> files;
   if (choice.sc2) {
-    files.push_back({tableFilePath(inputPath, "SC2"), sc2File(plain)});
+    files.push_back({pathOf("SC2"), sc2File(plain)});
   }
   if (choice.raw && packing) {
     const std::string extension = std::string(".") + packingExtension(choice.packing);
-    files.push_back({tableFilePath(inputPath, "pat") + extension, packed.bytes[0]});
-    files.push_back({tableFilePath(inputPath, "col") + extension, packed.bytes[1]});
-    files.push_back({tableFilePath(inputPath, "nam") + extension, packed.bytes[2]});
+    files.push_back({pathOf("pat") + extension, packed.bytes[0]});
+    files.push_back({pathOf("col") + extension, packed.bytes[1]});
+    files.push_back({pathOf("nam") + extension, packed.bytes[2]});
   } else if (choice.raw) {
-    files.push_back({tableFilePath(inputPath, "pat"), shared.pattern});
-    files.push_back({tableFilePath(inputPath, "col"), shared.colour});
-    files.push_back({tableFilePath(inputPath, "nam"), shared.name});
+    files.push_back({pathOf("pat"), shared.pattern});
+    files.push_back({pathOf("col"), shared.colour});
+    files.push_back({pathOf("nam"), shared.name});
   }
   if (choice.c) {
-    const std::string header = tableFilePath(inputPath, "h");
+    const std::string header = pathOf("h");
     files.push_back({header, text(cHeaderText(shared, sourceIdentifier(header), packing ? &packed : nullptr))});
   }
   if (choice.assembler) {
-    const std::string source = tableFilePath(inputPath, "asm");
+    const std::string source = pathOf("asm");
     files.push_back({source, text(asmSourceText(shared, sourceIdentifier(source), packing ? &packed : nullptr))});
   }
   if (choice.rom) {
     const Packing romPacking = choice.packing == Packing::kZx0 ? Packing::kZx0 : Packing::kNone;
-    files.push_back({tableFilePath(inputPath, "rom"), romFile(plain, romPacking, choice.romBackdrop)});
+    files.push_back({pathOf("rom"), romFile(plain, romPacking, choice.romBackdrop)});
   }
   return files;
 }

@@ -202,11 +202,32 @@ TEST(Packers, ThePackedFilesHoldThePlainTables) {
       const Bytes file = dir.read(std::string("pic.") + tables[t] + "." + format);
       Bytes out;
       EXPECT_TRUE(unpack(file, out, 6144) && out == plain[t]) << packing << " " << tables[t];
-      EXPECT_EQ(hexArray(header, std::string(labels[t]) + "[", "0x", "};"), file) << packing << " C";
+      // The data, behind PIC_IMPLEMENTATION, in arrays of the packed size.
+      const std::string macro = std::string("PIC_") + (t == 0 ? "PATTERN" : t == 1 ? "COLOUR" : "NAME");
+      EXPECT_EQ(hexArray(header, std::string(labels[t]) + "[" + macro + "_PACKED_SIZE] = {", "0x", "};"), file)
+          << packing << " C";
+      EXPECT_NE(header.find("#define " + macro + "_PACKED_SIZE " + std::to_string(file.size()) + "\n"),
+                std::string::npos)
+          << packing;
       EXPECT_EQ(hexArray(source, std::string(labels[t]) + ":", "$", "\n\n"), file) << packing << " asm";
       sizes += (t == 0 ? "pattern " : t == 1 ? ", colour " : ", name ") + std::to_string(file.size()) + " of " +
                std::to_string(plain[t].size()) + (t == 0 ? " bytes" : "");
     }
+    // Two files include the header; the one that defines PIC_IMPLEMENTATION
+    // gets the data, whose arrays are as long as their size macros say.
+    const std::string program =
+        "#include \"pic.h\"\n#define PIC_IMPLEMENTATION\n#include \"pic.h\"\n"
+        "int other(void);\n"
+        "int main(void) {\n"
+        "  return other() != 0 || sizeof pic_pattern != PIC_PATTERN_PACKED_SIZE ||\n"
+        "         sizeof pic_colour != PIC_COLOUR_PACKED_SIZE || sizeof pic_name != PIC_NAME_PACKED_SIZE ||\n"
+        "         PIC_PATTERN_SIZE != 6144;\n}\n";
+    const std::string other = "#include \"pic.h\"\nint other(void) { return sizeof pic_name != PIC_NAME_PACKED_SIZE; }\n";
+    dir.write("main.c", Bytes(program.begin(), program.end()));
+    dir.write("other.c", Bytes(other.begin(), other.end()));
+    const std::string build = "cd '" + dir.path() + "' && " + KOVREL_C_COMPILER +
+                              " -std=c99 -Wall -Wextra -pedantic -Werror main.c other.c -o packed && ./packed";
+    EXPECT_EQ(std::system(build.c_str()), 0) << build;
     EXPECT_NE(run.out.find(std::string("Packed with ") + (format == "zx0" ? "ZX0: " : "Pletter: ") + sizes), std::string::npos)
         << run.out;
 

@@ -1,9 +1,10 @@
-// PNG and JPEG input, end to end: each picture is written by an independent
-// tool (netpbm's pamtopng/pnmtopng, libjpeg-turbo's cjpeg), and the program's
-// three outputs must equal, byte for byte, those for a TGA of the pixels
-// the reference readers give (the test's own pixels, or netpbm's pngtopam,
-// pamdepth and pamflip, or djpeg). Damaged files: the message, exit status
-// 1, nothing written.
+// PNG, JPEG, GIF, BMP and WebP input, end to end: each picture is written by
+// an independent tool (netpbm's pamtopng/pnmtopng, ppmtogif and ppmtobmp,
+// libjpeg-turbo's cjpeg, libwebp's cwebp), and the program's three outputs
+// must equal, byte for byte, those for a TGA of the pixels the reference
+// readers give (the test's own pixels, or netpbm's pngtopam, giftopnm,
+// bmptopnm, pamdepth and pamflip, or djpeg, or dwebp). Damaged files: the
+// message, exit status 1, nothing written.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -76,6 +77,9 @@ void expectSameOutputs(const Folder& dir, const std::string& picture, const std:
   const RunResult tga = runKovrel(dir.path(), args);
   ASSERT_EQ(tga.status, 0) << tga.out;
   args.back() = picture;
+  for (const char* name : kOutputs) {
+    std::remove((dir / "sub/" + name).c_str());  // no earlier case's file may pass for this one's
+  }
   const RunResult other = runKovrel(dir / "sub", args);
   ASSERT_EQ(other.status, 0) << other.out;
   for (const char* name : kOutputs) {
@@ -167,6 +171,70 @@ TEST_F(PictureInput, TransparencyIsCompositedOverTheBackground) {
   ASSERT_TRUE(shell("pngtopam -mix -background=rgb:20/c0/40 " + dir / "sub/pic.png" +
                     " | ppmtotga -rgb -norle > " + dir / "pic.tga"));
   expectSameOutputs(dir, "pic.png", {"--background=#20c040"});
+}
+
+bool haveWebpTools() { return shell("command -v cwebp && command -v dwebp && command -v pamcomp"); }
+
+TEST_F(PictureInput, GifBmpAndWebpGiveTheOutputsOfTheReferenceReaders) {
+  REQUIRE_TOOLS();
+  if (!haveWebpTools()) {
+    GTEST_SKIP() << "needs libwebp's tools (apt-get install webp)";
+  }
+  dir.write("rgb.pam", makePam(kWidth, kHeight, 3, 255, "RGB", colourAt));
+  // 12 colours, for GIF and the palette BMPs; 2 for the 1-bit BMP.
+  dir.write("few.pam", makePam(kWidth, kHeight, 3, 255, "RGB", [](int x, int y, int c) {
+    return colourAt((x / 7) * 7, (y / 5) * 5, c);
+  }));
+  dir.write("two.pam", makePam(kWidth, kHeight, 3, 255, "RGB", [](int x, int y, int c) {
+    return (x + y) % 3 == 0 ? 30 + c * 40 : 220 - c * 30;
+  }));
+  // The transparent colour is few.pam's at (0, 0).
+  const std::string clear = "rgb:" + [] {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x/%02x/%02x", colourAt(0, 0, 0), colourAt(0, 0, 1), colourAt(0, 0, 2));
+    return std::string(text);
+  }();
+  const std::string f = dir.path() + "/";
+  const std::string toTga = " | ppmtotga -rgb -norle > " + f + "pic.tga";
+  const struct {
+    const char* file;
+    std::string write;      // writes sub/FILE
+    std::string reference;  // writes pic.tga from sub/FILE
+    std::vector<std::string> options;
+  } cases[] = {
+      {"pic.gif", "pamtopnm " + f + "few.pam | ppmtogif", "giftopnm " + f + "sub/pic.gif" + toTga, {}},
+      {"pic.gif", "pamtopnm " + f + "few.pam | ppmtogif -interlace", "giftopnm " + f + "sub/pic.gif" + toTga, {}},
+      {"pic.gif", "pamtopnm " + f + "few.pam | ppmtogif -transparent=" + clear,
+       "ppmmake rgb:ff/80/20 " + std::to_string(kWidth) + " " + std::to_string(kHeight) + " > " + f + "bg.ppm && " +
+           "giftopnm -alphaout=" + f + "a.pgm " + f + "sub/pic.gif > " + f + "o.ppm && pamcomp -alpha=" + f +
+           "a.pgm " + f + "o.ppm " + f + "bg.ppm" + toTga,
+       {"--background=FF8020"}},
+      {"pic.bmp", "pamtopnm " + f + "rgb.pam | ppmtobmp", "bmptopnm " + f + "sub/pic.bmp" + toTga, {}},
+      {"pic.bmp", "pamtopnm " + f + "few.pam | ppmtobmp -bpp=8", "bmptopnm " + f + "sub/pic.bmp" + toTga, {}},
+      {"pic.bmp", "pamtopnm " + f + "few.pam | ppmtobmp -bpp=4", "bmptopnm " + f + "sub/pic.bmp" + toTga, {}},
+      {"pic.bmp", "pamtopnm " + f + "two.pam | ppmtobmp -bpp=1", "bmptopnm " + f + "sub/pic.bmp" + toTga, {}},
+      {"pic.bmp", "pamtopnm " + f + "rgb.pam | ppmtobmp -os2", "bmptopnm " + f + "sub/pic.bmp" + toTga, {}},
+      {"pic.webp", "pamtopnm " + f + "rgb.pam > " + f + "rgb.ppm && cwebp -quiet -lossless " + f + "rgb.ppm -o -",
+       "dwebp -quiet " + f + "sub/pic.webp -ppm -o -" + toTga, {}},
+      {"pic.webp", "pamtopnm " + f + "rgb.pam > " + f + "rgb.ppm && cwebp -quiet -q 70 " + f + "rgb.ppm -o -",
+       "dwebp -quiet " + f + "sub/pic.webp -ppm -o -" + toTga, {"--dither=80"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.write);
+    ASSERT_TRUE(shell(c.write + " > " + f + "sub/" + c.file));
+    ASSERT_TRUE(shell(c.reference));
+    expectSameOutputs(dir, c.file, c.options);
+  }
+  // The lossless WebP holds the test's own pixels.
+  const Bytes fromWebp = dir.read("pic.tga");
+  dir.write("pic.tga", makeTga(kWidth, kHeight, [](int x, int y) {
+    return Rgb{static_cast<std::uint8_t>(colourAt(x, y, 0)), static_cast<std::uint8_t>(colourAt(x, y, 1)),
+               static_cast<std::uint8_t>(colourAt(x, y, 2))};
+  }));
+  ASSERT_TRUE(shell("pamtopnm " + f + "rgb.pam > " + f + "rgb.ppm && cwebp -quiet -lossless " + f +
+                    "rgb.ppm -o " + f + "sub/pic.webp"));
+  expectSameOutputs(dir, "pic.webp");
+  EXPECT_FALSE(fromWebp.empty());
 }
 
 // cjpeg's input: the test's colour picture as a PPM.
@@ -300,8 +368,15 @@ TEST_F(PictureInput, DamagedFilesGiveOneMessageAndWriteNothing) {
   dir.write("rgb.pam", makePam(64, 48, 3, 255, "RGB", colourAt));
   ASSERT_TRUE(shell("pamtopng " + dir / "rgb.pam" + " > " + dir / "good.png"));
   ASSERT_TRUE(shell("pamtopnm " + dir / "rgb.pam" + " | cjpeg > " + dir / "good.jpg"));
+  ASSERT_TRUE(shell("pamtopnm " + dir / "rgb.pam" + " | pnmquant 64 | ppmtogif > " + dir / "good.gif"));
+  ASSERT_TRUE(shell("pamtopnm " + dir / "rgb.pam" + " | ppmtobmp > " + dir / "good.bmp"));
+  const bool webp = shell("pamtopnm " + dir / "rgb.pam" + " > " + dir / "rgb.ppm && cwebp -quiet -q 80 " +
+                          dir / "rgb.ppm" + " -o " + dir / "good.webp");
   const Bytes png = dir.read("good.png");
   const Bytes jpeg = dir.read("good.jpg");
+  const Bytes gif = dir.read("good.gif");
+  const Bytes bmp = dir.read("good.bmp");
+  const Bytes webpFile = webp ? dir.read("good.webp") : gif;
   const auto cut = [](const Bytes& bytes, std::size_t size) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(size)); };
   Bytes badCrc = png;
   badCrc[png.size() / 2] ^= 0x40;  // inside the picture data: its checksum fails
@@ -320,6 +395,16 @@ TEST_F(PictureInput, DamagedFilesGiveOneMessageAndWriteNothing) {
       {"soi.jpg", cut(jpeg, 3), "soi.jpg: the JPEG file is damaged or cut short.\n"},
       {"half.jpg", cut(jpeg, jpeg.size() / 2), "half.jpg: the JPEG file is damaged or cut short.\n"},
       {"noend.jpg", cut(jpeg, jpeg.size() - 2), "noend.jpg: the JPEG file is damaged or cut short.\n"},
+      {"sig.gif", cut(gif, 6), "sig.gif: the GIF file is damaged or cut short, or holds no picture.\n"},
+      {"half.gif", cut(gif, gif.size() / 2), "half.gif: the GIF file is damaged or cut short, or holds no picture.\n"},
+      {"head.bmp", cut(bmp, 20), "head.bmp: the BMP file is damaged or cut short, or of a kind Kovrel does not "
+                                 "read (RLE-compressed); save it as an uncompressed BMP or as a PNG.\n"},
+      {"half.bmp", cut(bmp, bmp.size() - 1), "half.bmp: the BMP file is damaged or cut short, or of a kind Kovrel "
+                                             "does not read (RLE-compressed); save it as an uncompressed BMP or as a "
+                                             "PNG.\n"},
+      {"half.webp", cut(webpFile, webpFile.size() / 2),
+       webp ? "half.webp: the WebP file is damaged or cut short.\n"
+            : "half.webp: the GIF file is damaged or cut short, or holds no picture.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

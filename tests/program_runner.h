@@ -56,6 +56,7 @@ struct RunSetup {
   std::vector<std::string> environment;  // NAME=value entries added
   int ignoredSignal = 0;                 // started with this one ignored, as nohup does SIGHUP
   int fileMask = -1;                     // the umask, when not negative
+  std::string errorPath;                 // standard error goes to this file, when not empty
 };
 
 // A started program: its process and the read end of its standard output.
@@ -81,6 +82,13 @@ inline StartedRun startKovrel(const std::string& folder, const std::vector<std::
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!setup.errorPath.empty()) {
+      const int errorFd = open(setup.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (errorFd < 0 || dup2(errorFd, STDERR_FILENO) < 0) {
+        _exit(127);
+      }
+      close(errorFd);
+    }
     if (setup.fileMask >= 0) {
       umask(static_cast<mode_t>(setup.fileMask));
     }

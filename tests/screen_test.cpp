@@ -211,22 +211,29 @@ Bytes concatAll(std::initializer_list<Bytes> parts) {
 
 std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Compiles a program that includes folder/NAME.h and writes its three arrays
-// to NAME.c-out, runs it and returns those bytes (empty on failure).
+// Compiles a program of two source files that both include folder/NAME.h
+// (one of them twice, with the data), links them, runs it and returns the
+// three arrays it writes to NAME.c-out (empty on failure).
 Bytes bytesThroughC(const Folder& dir, const std::string& name) {
   std::string macro = name;
   for (char& c : macro) {
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
+  const std::string other = "#include \"" + name + ".h\"\n#include \"" + name + ".h\"\n"
+                            "const unsigned char* other_name(void) { return " + name + "_name; }\n";
   const std::string program = "#include <stdio.h>\n#include \"" + name + ".h\"\n"
+                              "#define " + macro + "_IMPLEMENTATION\n#include \"" + name + ".h\"\n"
+                              "#include \"" + name + ".h\"\n"
+                              "const unsigned char* other_name(void);\n"
                               "int main(void) {\n  FILE* out = fopen(\"" + name + ".c-out\", \"wb\");\n"
                               "  fwrite(" + name + "_pattern, 1, sizeof " + name + "_pattern, out);\n"
                               "  fwrite(" + name + "_colour, 1, sizeof " + name + "_colour, out);\n"
-                              "  fwrite(" + name + "_name, 1, sizeof " + name + "_name, out);\n"
-                              "  return fclose(out) != 0 || sizeof " + name + "_name != " + macro + "_NAME_SIZE;\n}\n";
+                              "  fwrite(other_name(), 1, " + macro + "_NAME_SIZE, out);\n"
+                              "  return fclose(out) != 0 || other_name() != " + name + "_name;\n}\n";
   dir.write("include.c", Bytes(program.begin(), program.end()));
+  dir.write("other.c", Bytes(other.begin(), other.end()));
   const std::string build = "cd '" + dir.path() + "' && " + KOVREL_C_COMPILER +
-                            " -std=c99 -Wall -Wextra -pedantic -Werror include.c -o include && ./include";
+                            " -std=c99 -Wall -Wextra -pedantic -Werror include.c other.c -o include && ./include";
   EXPECT_EQ(std::system(build.c_str()), 0) << build;
   return dir.read(name + ".c-out");
 }
@@ -359,19 +366,22 @@ TEST(ScreenOptions, UsageErrorsWriteNothing) {
   dir.write("pic.tga", noiseTga(16, 16, 1));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--format=sc2,bmp", "pic.tga"},
-       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, png and rom, not \"sc2,bmp\".\n"},
+       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, not \"sc2,bmp\".\n"},
       {{"--format=sc2,", "pic.tga"},
-       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, png and rom, not \"sc2,\".\n"},
+       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, not \"sc2,\".\n"},
       {{"--format=", "pic.tga"}, "--format needs a value, as --format=VALUE (kovrel --help lists the options).\n"},
       {{"--place=middle", "--format=sc2", "pic.tga"}, "--place takes topleft or centre, not \"middle\".\n"},
       {{"--dedupe", "--format=sc2,png", "pic.tga"},
-       "--dedupe applies to the raw, c and asm formats: name one with --format.\n"},
+       "--dedupe applies to the raw, c, asm and a99 formats: name one with --format.\n"},
       {{"--dedupe=yes", "--format=raw", "pic.tga"}, "--dedupe takes no value.\n"},
-      {{"--place=centre", "pic.tga"}, "--place applies to the sc2, raw, c, asm and rom formats: name one with --format.\n"},
+      {{"--place=centre", "pic.tga"},
+       "--place applies to the sc2, raw, c, asm, rom, ti and a99 formats: name one with --format.\n"},
       {{"--compress=lz4", "--format=raw", "pic.tga"}, "--compress takes zx0 or pletter, not \"lz4\".\n"},
       {{"--compress=zx0", "--format=sc2", "pic.tga"},
        "--compress=zx0 applies to the raw, c, asm and rom formats: name one with --format.\n"},
       {{"--compress=pletter", "--format=rom", "pic.tga"},
+       "--compress=pletter applies to the raw, c and asm formats: name one with --format.\n"},
+      {{"--compress=pletter", "--format=a99", "pic.tga"},
        "--compress=pletter applies to the raw, c and asm formats: name one with --format.\n"},
   };
   for (const auto& [args, message] : cases) {
@@ -389,8 +399,8 @@ TEST(ScreenOptions, LargerThanTheScreenIsRefusedOnlyForWholeScreenFormats) {
     const RunResult run = runKovrel(dir.path(), {"--format=" + format, "wide.tga"});
     EXPECT_EQ(run.status, 1) << format;
     EXPECT_EQ(run.out, kovrel::test::kBanner +
-                           "wide.tga is larger than the 256 x 192 screen, which the sc2, raw, c and asm formats "
-                           "hold: scale it to fit first (--fit).\n");
+                           "wide.tga is larger than the 256 x 192 screen, which the sc2, raw, c, asm, ti and a99 "
+                           "formats hold: scale it to fit first (--fit).\n");
   }
   EXPECT_EQ(dir.files(), std::set<std::string>{"wide.tga"});
   // The table files take any size, as before.

@@ -102,8 +102,22 @@ TEST(PaletteFiles, EachKindOfFaultNamesTheFileAndTheLine) {
   Palette palette{};
   EXPECT_EQ(readPaletteFile(dir / "missing.txt", palette).status, Status::kPaletteUnreadable);
   EXPECT_EQ(readPaletteFile(dir.path(), palette).status, Status::kPaletteUnreadable);  // a folder
+  // 1 MiB is read; a byte more is refused as too large, not as unreadable.
   dir.write("big.txt", test::Bytes((1 << 20) + 1, '\n'));
-  EXPECT_EQ(readPaletteFile(dir / "big.txt", palette).status, Status::kPaletteUnreadable);
+  EXPECT_EQ(statusMessage(readPaletteFile(dir / "big.txt", palette)),
+            "Palette file " + (dir / "big.txt") + " is larger than 1 MiB, more than a palette file can be.\n");
+  dir.write("limit.txt", test::Bytes(1 << 20, '\n'));
+  EXPECT_EQ(readPaletteFile(dir / "limit.txt", palette).status, Status::kPaletteTooFew);
+  // A UTF-8 byte-order mark before either kind of file.
+  std::string gimp15 = "\xEF\xBB\xBFGIMP Palette\n";
+  for (int i = 0; i < 15; ++i) {
+    gimp15 += "16 32 " + std::to_string(i) + "\n";
+  }
+  dir.write("bom.gpl", test::Bytes(gimp15.begin(), gimp15.end()));
+  ASSERT_EQ(readPaletteFile(dir / "bom.gpl", palette).status, Status::kOk);
+  EXPECT_EQ(palette.colour[15][2], 14);
+  ASSERT_EQ(parsePalette("\xEF\xBB\xBF" + hex15, "p", palette).status, Status::kOk);
+  EXPECT_EQ(palette.colour[15][0], 0x10);
   dir.write("good.txt", test::Bytes(hex15.begin(), hex15.end()));
   EXPECT_EQ(readPaletteFile(dir / "good.txt", palette).status, Status::kOk);
   EXPECT_EQ(palette.colour[7][1], 0x20);

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/status.h"
+#include "base/status.h"
 #include "image/working_image.h"
 #include "quantise/quantise.h"
 

@@ -11,7 +11,15 @@ const kTgaHeaderSize = 18;
 const kTileSide = 8;
 const kLargestZoom = 4;
 const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
-const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'png', 'rom'];
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'rom', 'ti', 'a99', 'png'];
+// The program's format bits (files/run_files.h), and the formats that hold a
+// whole screen, that --dedupe shares and that --compress packs (the
+// cartridge with ZX0 only).
+const kFormatBits = { chr: 1, clr: 2, tga: 4, sc2: 8, raw: 16, c: 32, asm: 64, png: 128, ti: 256, a99: 512,
+                      rom: 1024 };
+const kScreenBits = 8 | 16 | 32 | 64 | 256 | 512 | 1024;
+const kSharedBits = 16 | 32 | 64 | 512;
+const kPackedBits = 16 | 32 | 64;
 const kDefaultFormats = 'chr,clr,tga';
 const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
@@ -50,6 +58,11 @@ const ui = {
   msxNames: $('msx-names'),
   msxNamesLabel: $('msx-names-label'),
   tableNote: $('table-note'),
+  resultColumn: $('result-column'),
+  filesProblem: $('files-problem'),
+  zipLine: $('zip-line'),
+  downloadAll: $('download-all'),
+  zipNote: $('zip-note'),
 };
 const kOriginalNote = ui.originalNote.textContent;
 
@@ -58,8 +71,10 @@ let picture = null;
 let pictureInfo = null;
 let picturesChosen = 0;
 let paletteFile = null;  // { name, text } while a palette file is in use
+let paletteBefore = null;  // the palette file in use before the one being tried, if any
 let shown = null;        // the result on screen: { job, reply }
 let downloadUrls = [];
+let offered = [];  // the files offered for download: { name, blob }, for the ZIP
 
 function setState(state) {
   document.body.dataset.state = state;
@@ -87,28 +102,36 @@ function readSettings() {
     centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
     dedupe: form.dedupe.checked,
     compress: form.compress.value,
+    output: baseName(form.output.value),
   };
 }
 
-// The screen formats the core makes for the worker, as its bits.
+// --output's base name as the page takes it: downloads have no folders, so
+// only what follows the last '/'.
+function baseName(text) {
+  return text.trim().replace(/^.*\//, '');
+}
+
+// The files the core makes for the worker, as the program's format bits
+// (the PNG is the page's own), and how.
 function screenRequest(settings) {
-  const bits = { sc2: 1, raw: 2, c: 4, asm: 8, rom: 16 };
-  const formats = settings.formats.reduce((sum, name) => sum | (bits[name] ?? 0), 0);
+  const formats = settings.formats.reduce((sum, name) => sum | kFormatBits[name], 0) & ~kFormatBits.png;
   // Packing: 1 ZX0, 2 Pletter, for the raw, C and assembler files (and ZX0 for the cartridge).
   const packing = { none: 0, zx0: 1, pletter: 2 }[settings.compress] ?? 0;
-  const packs = (formats & 14) !== 0 || (packing === 1 && (formats & 16) !== 0);
-  return { formats, centre: settings.centre && formats !== 0, dedupe: settings.dedupe && (formats & 14) !== 0,
-           packing: packs ? packing : 0 };
+  const packs = (formats & kPackedBits) !== 0 || (packing === 1 && (formats & kFormatBits.rom) !== 0);
+  return { formats, centre: settings.centre && (formats & kScreenBits) !== 0,
+           dedupe: settings.dedupe && (formats & kSharedBits) !== 0, packing: packs ? packing : 0,
+           output: settings.output };
 }
 
 // Placement and sharing mean something only with the formats they shape.
 function updateFileControls(settings) {
   const screen = screenRequest(settings);
   for (const input of ui.settings.querySelectorAll('input[name=place]')) {
-    input.disabled = screen.formats === 0;
+    input.disabled = (screen.formats & kScreenBits) === 0;
   }
-  ui.settings.elements.dedupe.disabled = (screen.formats & 14) === 0;
-  ui.settings.elements.compress.disabled = (screen.formats & 30) === 0;
+  ui.settings.elements.dedupe.disabled = (screen.formats & kSharedBits) === 0;
+  ui.settings.elements.compress.disabled = (screen.formats & (kPackedBits | kFormatBits.rom)) === 0;
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -149,6 +172,7 @@ function commandOptions(settings) {
   if (screen.centre) options.push('--place=centre');
   if (screen.dedupe) options.push('--dedupe');
   if (screen.packing !== 0) options.push(`--compress=${settings.compress}`);
+  if (settings.output) options.push(`--output=${settings.output}`);
   return options;
 }
 
@@ -158,16 +182,6 @@ function commandLine(settings, fileName) {
 }
 
 // ---- File names -------------------------------------------------------
-
-// The program's names for its outputs from the picture's name: the tables
-// replace its last three characters (photo.png gives photo.CHR), the preview
-// its last four (photo_tms.tga); shorter names are kept whole.
-function tableFileName(fileName, extension) {
-  return fileName.length < 3 ? `${fileName}.${extension}` : fileName.slice(0, -3) + extension;
-}
-function previewFileName(fileName, extension) {
-  return (fileName.length < 4 ? fileName : fileName.slice(0, -4)) + `_tms.${extension}`;
-}
 
 // Whether name loads by that name on an MSX: at most 8 characters, a dot and
 // at most 3 more, from letters, digits and ! # $ % & ' ( ) - @ ^ _ ` { } ~.
@@ -232,8 +246,14 @@ function convert() {
   }
   const settings = readSettings();
   updateFileControls(settings);
+  ui.filesProblem.hidden = settings.formats.length !== 0;
   if (settings.formats.length === 0) {
-    showError('Choose at least one file to make.');
+    ui.filesProblem.textContent = 'Choose at least one file to make.';
+    clearDownloads();
+    ui.downloads.hidden = true;
+    ui.zipLine.hidden = true;
+    ui.status.textContent = 'Nothing to make: choose a file under Files.';
+    setState('error');
     return;
   }
   const job = { id: ++jobsStarted, picture, settings };
@@ -275,10 +295,23 @@ function finishJob(reply) {
   } else if (reply.stage === 'picture') {
     showError(`“${job.picture.fileName}” could not be read as a picture: ${reply.message}`);
   } else if (reply.stage === 'palette') {
-    showError(`The palette file could not be used: ${reply.message}`);
+    refusePaletteFile(job.settings.palette.name, reply.message);
   } else {
     showError(`${job.picture.fileName} could not be converted: ${reply.message}`);
   }
+}
+
+// A palette file the core refused: the palette in use before it stays in
+// use (a preset, or the previous file), and the note beside the palette
+// control says so; the picture is converted again with it.
+function refusePaletteFile(name, message) {
+  paletteFile = paletteBefore;
+  paletteBefore = null;
+  ui.paletteFile.value = '';
+  const still = paletteFile ? `the palette file ${paletteFile.name}` : `the ${ui.palette.value} palette`;
+  ui.paletteNote.textContent = `${name} was not used: ${message} Still in use: ${still}.`;
+  ui.paletteNote.classList.add('problem');
+  convert();
 }
 
 // Original size is offered only for pictures the converter takes as they
@@ -309,6 +342,7 @@ function showError(message) {
   ui.error.hidden = false;
   ui.views.hidden = true;
   ui.downloads.hidden = true;
+  ui.zipLine.hidden = true;
   shown = null;
   clearDownloads();
   ui.status.textContent = '';
@@ -326,7 +360,9 @@ function clearDownloads() {
     URL.revokeObjectURL(url);
   }
   downloadUrls = [];
+  offered = [];
   ui.downloadList.replaceChildren();
+  ui.zipNote.textContent = '';
 }
 
 // The pixels of a preview TGA (bottom-up, blue green red) as ImageData.
@@ -350,17 +386,35 @@ function drawOn(canvas, image) {
   canvas.getContext('2d').putImageData(image, 0, 0);
 }
 
+// The room the result column leaves the picture: its width, and the height
+// of the column's limit (the window's, or part of it on a narrow window)
+// less what the column holds besides the picture.
+function pictureRoom() {
+  const column = ui.resultColumn;
+  const style = getComputedStyle(column);
+  const limit = parseFloat(style.maxHeight) || window.innerHeight;
+  const padding = parseFloat(style.paddingTop) + parseFloat(style.paddingBottom);
+  ui.stage.style.height = '0px';
+  const others = column.scrollHeight - padding;
+  return { width: ui.views.clientWidth || document.documentElement.clientWidth,
+           height: Math.max(limit - padding - others, 48) };
+}
+
 // The zoom in use: the one chosen, or the largest whole number (1 to 4) at
-// which the picture fits the width there is.
-function zoomFor(width) {
+// which the picture fits the room there is, across and down; a picture too
+// large for that even at 1x is scaled down to fit.
+function zoomFor(width, height) {
   const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
   if (ui.zoom.value !== 'auto') {
     return Number(ui.zoom.value);
   }
-  const room = ui.views.clientWidth || document.documentElement.clientWidth;
+  const room = pictureRoom();
   let zoom = kLargestZoom;
-  while (zoom > 1 && width * zoom * aspect > room) {
+  while (zoom > 1 && (width * zoom * aspect > room.width || height * zoom > room.height)) {
     zoom -= 1;
+  }
+  if (width * aspect > room.width || height > room.height) {
+    zoom = Math.min(room.width / (width * aspect), room.height / height);
   }
   return zoom;
 }
@@ -370,7 +424,7 @@ function layoutViews() {
     return;
   }
   const { width, height } = shown.reply;
-  const zoom = zoomFor(width);
+  const zoom = zoomFor(width, height);
   const aspect = ui.tvView.checked ? kTvPixelAspect : 1;
   const cssWidth = width * zoom * aspect;
   const cssHeight = height * zoom;
@@ -390,7 +444,8 @@ function layoutViews() {
     `${before ? 'Before: the picture as converted (fitted and adjusted)' : 'Screen 2 result'}: ` +
     `${plural(Math.ceil(width / kTileSide), 'tile', 'tiles')} across, ` +
     `${plural(Math.ceil(height / kTileSide), 'tile', 'tiles')} down, ` +
-    `${plural(shown.reply.runCount, 'tile line', 'tile lines')}; shown at ${zoom}×` +
+    `${plural(shown.reply.runCount, 'tile line', 'tile lines')}; shown at ` +
+    (zoom >= 1 ? `${zoom}×` : `${Math.round(zoom * 100)} %, smaller than its pixels`) +
     (ui.tvView.checked ? ', with television pixels (8:7)' : '');
 }
 
@@ -404,6 +459,7 @@ function updateCommand() {
 }
 
 function addDownload(fileName, blob, description) {
+  offered.push({ name: fileName, blob });
   const url = URL.createObjectURL(blob);
   downloadUrls.push(url);
   const link = document.createElement('a');
@@ -419,18 +475,22 @@ function addDownload(fileName, blob, description) {
   ui.downloadList.append(item);
 }
 
-// The names of the files: the program's, or with "Name the downloads for
-// the MSX" the 8.3 name suggested when the program's would not load.
-function outputNames(fileName) {
-  const chr = tableFileName(fileName, 'CHR');
+// The names of the CHR, CLR and preview files: the program's (the core
+// gives them through the worker), or with "Name the downloads for the MSX"
+// the 8.3 name suggested when the program's would not load.
+function outputNames(reply) {
+  const chr = reply.names.chr;
+  const program = { chr, clr: chr.replace(/CHR$/, 'CLR'), tga: reply.names.png.replace(/png$/, 'tga'),
+                    png: reply.names.png };
   const msx = msxName(chr);
   const useMsx = !msx.ok && ui.msxNames.checked;
   const stem = useMsx ? msx.suggestion.replace(/\.[^.]*$/, '') : null;
   return {
-    chr: useMsx ? `${stem}.CHR` : chr,
-    clr: useMsx ? `${stem}.CLR` : tableFileName(fileName, 'CLR'),
-    tga: useMsx ? `${stem}_T.TGA` : previewFileName(fileName, 'tga'),
-    png: useMsx ? `${stem}_T.PNG` : previewFileName(fileName, 'png'),
+    program,
+    chr: useMsx ? `${stem}.CHR` : program.chr,
+    clr: useMsx ? `${stem}.CLR` : program.clr,
+    tga: useMsx ? `${stem}_T.TGA` : program.tga,
+    png: useMsx ? `${stem}_T.PNG` : program.png,
     msxOk: msx.ok,
     msxChr: msx.ok ? chr : `${msx.suggestion.replace(/\.[^.]*$/, '')}.CHR`,
   };
@@ -466,32 +526,30 @@ function showTableNote(names, width, height) {
 
 function offerDownloads(job, reply) {
   const png = shown.png;
-  const names = outputNames(job.picture.fileName);
+  const names = outputNames(reply);
   const octets = 'application/octet-stream';
-  const formats = job.settings.formats;
   clearDownloads();
-  if (formats.includes('chr')) {
-    addDownload(names.chr, new Blob([reply.chr], { type: octets }), 'pattern table');
-  }
-  if (formats.includes('clr')) {
-    addDownload(names.clr, new Blob([reply.clr], { type: octets }), 'colour table');
-  }
-  if (formats.includes('tga')) {
-    addDownload(names.tga, new Blob([reply.preview], { type: 'image/x-tga' }), 'preview, TGA');
-  }
+  const renamed = { [names.program.chr]: [names.chr, 'pattern table', octets],
+                    [names.program.clr]: [names.clr, 'colour table', octets],
+                    [names.program.tga]: [names.tga, 'preview, TGA', 'image/x-tga'] };
   const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
-                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler', rom: 'MSX cartridge' };
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler', rom: 'MSX cartridge',
+                         a99: 'TMS9900 assembler', _P: 'TI Artist pattern table', _C: 'TI Artist colour table' };
   const packers = { zx0: 'ZX0', plet5: 'Pletter' };
+  // The core's files in the program's order, the PNG last as there.
   for (const file of reply.files) {
-    const parts = file.name.split('.');
-    const extension = parts[parts.length - 1];
-    const type = extension === 'h' || extension === 'asm' ? 'text/plain' : octets;
-    // A packed raw table: pic.pat.zx0 is the pattern table packed with ZX0.
-    const packed = packers[extension] && parts.length > 2 ? descriptions[parts[parts.length - 2]] : undefined;
-    const description = packed ? `${packed.replace(', raw', '')}, ${packers[extension]}` : descriptions[extension];
-    addDownload(file.name, new Blob([file.bytes], { type }), description ?? 'file');
+    const [name, description, type] = renamed[file.name] ?? (() => {
+      const parts = file.name.split('.');
+      const extension = /_[PC]$/.test(file.name) ? file.name.slice(-2) : parts[parts.length - 1];
+      const text = ['h', 'asm', 'a99'].includes(extension);
+      // A packed raw table: pic.pat.zx0 is the pattern table packed with ZX0.
+      const packed = packers[extension] && parts.length > 2 ? descriptions[parts[parts.length - 2]] : undefined;
+      const described = packed ? `${packed.replace(', raw', '')}, ${packers[extension]}` : descriptions[extension];
+      return [file.name, described ?? 'file', text ? 'text/plain' : octets];
+    })();
+    addDownload(name, new Blob([file.bytes], { type }), description);
   }
-  if (png && formats.includes('png')) {
+  if (png && job.settings.formats.includes('png')) {
     addDownload(names.png, png, 'preview, PNG');
   }
   showTableNote(names, reply.width, reply.height);
@@ -528,6 +586,8 @@ async function showResult(job, reply) {
   ui.error.hidden = true;
   ui.views.hidden = false;
   ui.downloads.hidden = false;
+  ui.zipLine.hidden = false;
+  ui.downloadAll.textContent = `Download all ${offered.length} files (${zipName(job.picture.fileName)})`;
   layoutViews();
   setState('done');
 }
@@ -564,8 +624,10 @@ ui.settings.addEventListener('submit', (event) => event.preventDefault());
 
 ui.palette.addEventListener('change', () => {
   paletteFile = null;
+  paletteBefore = null;
   ui.paletteFile.value = '';
   ui.paletteNote.textContent = '';
+  ui.paletteNote.classList.remove('problem');
   convert();
 });
 
@@ -574,8 +636,10 @@ ui.paletteFile.addEventListener('change', async () => {
   if (!file) {
     return;
   }
+  paletteBefore = paletteFile;
   paletteFile = { name: file.name, text: await file.text() };
   ui.paletteNote.textContent = `In use: ${file.name}. Choosing a preset above returns to it.`;
+  ui.paletteNote.classList.remove('problem');
   convert();
 });
 
@@ -601,6 +665,26 @@ ui.msxNames.addEventListener('change', () => {
   }
 });
 window.addEventListener('resize', layoutViews);
+
+// The archive's name: the picture's, its extension replaced by .zip.
+function zipName(fileName) {
+  const dot = fileName.lastIndexOf('.');
+  return `${dot > 0 ? fileName.slice(0, dot) : fileName}.zip`;
+}
+
+ui.downloadAll.addEventListener('click', async () => {
+  if (!shown || offered.length === 0) {
+    return;
+  }
+  const files = await Promise.all(offered.map(async (file) => ({
+    name: file.name, bytes: new Uint8Array(await file.blob.arrayBuffer()) })));
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([makeZip(files)], { type: 'application/zip' }));
+  link.download = zipName(shown.job.picture.fileName);
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60_000);
+  ui.zipNote.textContent = `${link.download}: ${files.map((file) => file.name).join(', ')}.`;
+});
 
 ui.copyCommand.addEventListener('click', async () => {
   try {

@@ -95,7 +95,7 @@ build_module() {
 build_module kovrel.wasm
 build_module kovrel-simd.wasm -msimd128
 
-for file in index.html style.css app.js worker.js png_decode.js; do
+for file in index.html style.css app.js worker.js png_decode.js zip.js; do
   cp "$src/web/$file" "$out/$file"
 done
 echo "web/build.sh: site in $out"

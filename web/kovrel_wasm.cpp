@@ -20,9 +20,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "colour/palette_file.h"
 #include "core/conversion.h"
-#include "core/status.h"
+#include "files/run_files.h"
 #include "image/fit.h"
 #include "image/pixels.h"
 #include "image/tga.h"
@@ -284,69 +285,86 @@ KOVREL_EXPORT("kovrel_preview_size") std::size_t kovrelPreviewSize() {
 
 namespace {
 
-// The whole-screen files of the last kovrel_screen_files call.
-std::vector<kovrel::NamedBytes>& lastScreenFiles() {
-  static std::vector<kovrel::NamedBytes> files;
+// The files of the last kovrel_files call, and the names asked of
+// kovrel_file_path.
+kovrel::RunFiles& lastRunFiles() {
+  static kovrel::RunFiles files;
   return files;
 }
 
-constexpr int kWantSc2 = 1;
-constexpr int kWantRaw = 2;
-constexpr int kWantC = 4;
-constexpr int kWantAsm = 8;
-constexpr int kWantRom = 16;
+std::string& lastPath() {
+  static std::string path;
+  return path;
+}
 
 }  // namespace
 
-// Makes the whole-screen files of the last conversion, as the program's
-// --format does, named from the picture's file name name[0 .. nameSize) by
-// the tables' rule: formats has 1 for sc2 (NAME.SC2), 2 for raw (NAME.pat,
-// .col, .nam), 4 for c (NAME.h), 8 for asm (NAME.asm), 16 for rom (NAME.rom);
-// centre: --place=centre; dedupe: --dedupe (raw, c and asm); packing:
-// --compress, 0 none, 1 zx0, 2 pletter. Returns 0, or the Status value
-// (kLargerThanScreen for a picture above 256 x 192) with kovrel_message
-// holding the program's message and no files.
-KOVREL_EXPORT("kovrel_screen_files")
-int kovrelScreenFiles(int formats, int centre, int dedupe, int packing, const char* name, std::size_t nameSize) {
-  std::vector<kovrel::NamedBytes>& files = lastScreenFiles();
-  files.clear();
+// Makes the files of the last conversion that the program writes with
+// --format, --place, --dedupe, --compress and --output, through the same core
+// function: formats holds the program's format bits (files/run_files.h: 1 chr,
+// 2 clr, 4 tga, 8 sc2, 16 raw, 32 c, 64 asm, 256 ti, 512 a99, 1024 rom; this
+// build makes no PNG, 128, which the page encodes itself); centre:
+// --place=centre; dedupe: --dedupe; packing: --compress, 0 none, 1 zx0,
+// 2 pletter; the picture's file name name[0 .. nameSize) and --output's value
+// output[0 .. outputSize) (empty when not given) name them. The background
+// around a smaller picture follows the settings' background colour.
+// Returns 0, or the Status value (kLargerThanScreen for a picture above
+// 256 x 192 with a whole-screen format) with kovrel_message holding the
+// program's message and no files.
+KOVREL_EXPORT("kovrel_files")
+int kovrelFiles(unsigned formats, int centre, int dedupe, int packing, const char* name, std::size_t nameSize,
+                const char* output, std::size_t outputSize) {
+  kovrel::RunFiles& files = lastRunFiles();
+  files = kovrel::RunFiles{};
   Result& result = lastResult();
   if (result.conversion.pattern == nullptr) {
     return static_cast<int>(kovrel::Status::kUnsupportedFormat);
   }
   const std::string path(name, nameSize);
-  kovrel::ScreenSettings screen;
-  screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
-  kovrel::ScreenTables plain;
-  const kovrel::Status laid = kovrel::layOutScreen(result.conversion, screen, plain);
-  if (laid != kovrel::Status::kOk) {
-    result.message = kovrel::statusMessage({laid, path});
-    return static_cast<int>(laid);
+  kovrel::OutputChoice choice;
+  choice.formats = formats & ~static_cast<unsigned>(kovrel::kFormatPng);
+  choice.screen.placement = centre != 0 ? kovrel::Placement::kCentre : kovrel::Placement::kTopLeft;
+  const kovrel::Settings& settings = currentSettings();
+  choice.screen.backgroundColour = kovrel::backgroundColourByte(settings.palette, settings.framing.background);
+  choice.dedupe = dedupe != 0;
+  choice.packing = packing == 1 ? kovrel::Packing::kZx0
+                                : (packing == 2 ? kovrel::Packing::kPletter : kovrel::Packing::kNone);
+  choice.output.assign(output, outputSize);
+  const kovrel::Outcome made = kovrel::runFiles(path, result.conversion, choice, files);
+  if (made.status != kovrel::Status::kOk) {
+    files = kovrel::RunFiles{};
+    result.message = kovrel::statusMessage(made);
+    return static_cast<int>(made.status);
   }
-  kovrel::ScreenFileChoice choice;
-  choice.sc2 = (formats & kWantSc2) != 0;
-  choice.raw = (formats & kWantRaw) != 0;
-  choice.c = (formats & kWantC) != 0;
-  choice.assembler = (formats & kWantAsm) != 0;
-  choice.rom = (formats & kWantRom) != 0;
-  choice.packing = packing == 1 ? kovrel::Packing::kZx0 : (packing == 2 ? kovrel::Packing::kPletter : kovrel::Packing::kNone);
-  choice.romBackdrop = static_cast<std::uint8_t>(screen.backgroundColour & 0x0F);
-  files = kovrel::screenFiles(path, plain, kovrel::sharedTables(plain, dedupe != 0, choice.packing), choice);
   return 0;
 }
 
-// The files of the last kovrel_screen_files call: how many, and each one's
-// name (UTF-8, no terminator) and bytes.
-KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return lastScreenFiles().size(); }
+// The files of the last kovrel_files call: how many, and each one's name
+// (UTF-8, no terminator) and bytes.
+KOVREL_EXPORT("kovrel_file_count") std::size_t kovrelFileCount() { return lastRunFiles().files.size(); }
 KOVREL_EXPORT("kovrel_file_name_data") const char* kovrelFileNameData(std::size_t i) {
-  return lastScreenFiles()[i].path.data();
+  return lastRunFiles().files[i].path.data();
 }
 KOVREL_EXPORT("kovrel_file_name_size") std::size_t kovrelFileNameSize(std::size_t i) {
-  return lastScreenFiles()[i].path.size();
+  return lastRunFiles().files[i].path.size();
 }
 KOVREL_EXPORT("kovrel_file_data") const std::uint8_t* kovrelFileData(std::size_t i) {
-  return lastScreenFiles()[i].bytes.data();
+  return lastRunFiles().files[i].data;
 }
 KOVREL_EXPORT("kovrel_file_size") std::size_t kovrelFileSize(std::size_t i) {
-  return lastScreenFiles()[i].bytes.size();
+  return lastRunFiles().files[i].size;
 }
+
+// The name the program gives a file of the picture named name[0 ..
+// nameSize) with --output's value output[0 .. outputSize): with preview 0,
+// the file of extension[0 .. extensionSize) ("CHR", "SC2", ...); with 1,
+// the preview of that extension ("tga", "png"). Read it with
+// kovrel_path_data and kovrel_path_size.
+KOVREL_EXPORT("kovrel_file_path")
+void kovrelFilePath(const char* name, std::size_t nameSize, const char* output, std::size_t outputSize,
+                    const char* extension, std::size_t extensionSize, int preview) {
+  const std::string path(name, nameSize), out(output, outputSize), kind(extension, extensionSize);
+  lastPath() = preview != 0 ? kovrel::runPreviewPath(path, out, kind) : kovrel::runFilePath(path, out, kind);
+}
+KOVREL_EXPORT("kovrel_path_data") const char* kovrelPathData() { return lastPath().data(); }
+KOVREL_EXPORT("kovrel_path_size") std::size_t kovrelPathSize() { return lastPath().size(); }

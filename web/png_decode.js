@@ -36,45 +36,190 @@ function crc32(bytes, from, to) {
   return (c ^ 0xffffffff) >>> 0;
 }
 
-// The chunks, each { type, data }; the critical ones' CRCs are checked, as
-// libpng does (an ancillary chunk with a bad CRC is dropped).
-function readChunks(bytes) {
-  if (bytes.length < 8 || kPngSignature.some((b, i) => bytes[i] !== b)) {
-    throw new PngDamaged('not a PNG signature');
+// The largest PNG or JPEG file read, as the program reads.
+const kMaxPictureFileBytes = 512 * 1024 * 1024;
+// How much of a Blob is read at a time.
+const kWindowBytes = 1 << 20;
+
+// A PNG file's bytes, front to back, from a Uint8Array or a Blob (read a
+// window at a time, so a large file costs no more memory than a window).
+class PngBytes {
+  constructor(source) {
+    this.source = source;
+    this.size = source instanceof Uint8Array ? source.length : source.size;
+    this.window = source instanceof Uint8Array ? source : new Uint8Array(0);
+    this.windowAt = 0;
   }
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  const chunks = [];
-  let at = 8;
+
+  // Bytes [at, at + n) when the window holds them, else null.
+  peek(at, n) {
+    return at >= this.windowAt && at + n <= this.windowAt + this.window.length
+      ? this.window.subarray(at - this.windowAt, at - this.windowAt + n) : null;
+  }
+
+  // Bytes [at, at + n) (n at most a window), or PngDamaged when the file
+  // ends first.
+  async get(at, n) {
+    if (at + n > this.size) {
+      throw new PngDamaged('cut short');
+    }
+    if (at < this.windowAt || at + n > this.windowAt + this.window.length) {
+      const end = Math.min(this.size, at + Math.max(n, kWindowBytes));
+      this.window = new Uint8Array(await this.source.slice(at, end).arrayBuffer());
+      this.windowAt = at;
+    }
+    return this.window.subarray(at - this.windowAt, at - this.windowAt + n);
+  }
+}
+
+function crc32Update(c, bytes) {
+  for (let i = 0; i < bytes.length; ++i) {
+    c = crcTable[(c ^ bytes[i]) & 0xff] ^ (c >>> 8);
+  }
+  return c;
+}
+
+// Walks the chunks from at, calling visit({ type, length, at }) with each
+// header; visit returns 'data' to be given the chunk's data a window at a
+// time (onData(piece)), 'small' for the data whole (as chunk.data, when
+// the chunk is at most a window), or 'skip'. A critical chunk's CRC is
+// always checked, as libpng checks it; an ancillary chunk whose data was
+// read and whose CRC is wrong has chunk.intact false (libpng drops it).
+// Stops after IEND, or when visit returns 'stop'. With passEmptyIdat,
+// empty IDAT chunks with the right CRC are passed over without a visit (a
+// file can hold millions of them).
+// Where the run of empty IDAT chunks (with the right CRC) from at ends.
+async function passEmptyIdats(file, at) {
   for (;;) {
-    if (at + 12 > bytes.length) {
-      throw new PngDamaged('cut short');
+    if (file.peek(at, 12) === null) {
+      if (at + 12 > file.size) {
+        return at;
+      }
+      await file.get(at, 12);
     }
-    const length = view.getUint32(at);
-    const type = String.fromCharCode(bytes[at + 4], bytes[at + 5], bytes[at + 6], bytes[at + 7]);
-    if (length > 0x7fffffff || at + 12 + length > bytes.length) {
-      throw new PngDamaged('cut short');
+    const w = file.window;
+    let i = at - file.windowAt;
+    while (i + 12 <= w.length && w[i] === 0 && w[i + 1] === 0 && w[i + 2] === 0 && w[i + 3] === 0 &&
+           w[i + 4] === 0x49 && w[i + 5] === 0x44 && w[i + 6] === 0x41 && w[i + 7] === 0x54 &&
+           w[i + 8] === 0x35 && w[i + 9] === 0xaf && w[i + 10] === 0x06 && w[i + 11] === 0x1e) {
+      i += 12;
     }
-    const critical = (bytes[at + 4] & 0x20) === 0;
-    const intact = crc32(bytes, at + 4, at + 8 + length) === view.getUint32(at + 8 + length);
-    if (!intact && critical) {
-      throw new PngDamaged(`CRC error in ${type}`);
-    }
-    if (intact) {
-      chunks.push({ type, data: bytes.subarray(at + 8, at + 8 + length) });
-    }
-    at += 12 + length;
-    if (type === 'IEND') {
-      return chunks;
+    at = file.windowAt + i;
+    if (i + 12 <= w.length) {
+      return at;  // on another chunk, not at the window's end
     }
   }
 }
 
-async function inflate(data) {
-  try {
-    const stream = new Blob([data]).stream().pipeThrough(new DecompressionStream('deflate'));
-    return new Uint8Array(await new Response(stream).arrayBuffer());
-  } catch {
-    throw new PngDamaged('the compressed data is damaged');
+async function walkChunks(file, at, visit, passEmptyIdat = false) {
+  for (;;) {
+    if (passEmptyIdat) {
+      at = await passEmptyIdats(file, at);
+    }
+    const header = file.peek(at, 8) ?? await file.get(at, 8);
+    const length = ((header[0] << 24) | (header[1] << 16) | (header[2] << 8) | header[3]) >>> 0;
+    const type = String.fromCharCode(header[4], header[5], header[6], header[7]);
+    if (length > 0x7fffffff) {
+      throw new PngDamaged('a chunk length the format does not allow');
+    }
+    if (at + 12 + length > file.size) {
+      throw new PngDamaged('cut short');
+    }
+    const critical = (header[4] & 0x20) === 0;
+    const chunk = { type, length, at, critical, data: null, intact: true, onData: null };
+    const wanted = visit(chunk);
+    if (wanted === 'stop') {
+      return at;
+    }
+    if (critical || wanted !== 'skip') {
+      let crc = crc32Update(0xffffffff, header.subarray(4, 8));
+      if (wanted === 'small' && length <= kWindowBytes) {
+        chunk.data = (await file.get(at + 8, length)).slice();
+        crc = crc32Update(crc, chunk.data);
+      } else {
+        for (let from = 0; from < length; from += kWindowBytes) {
+          const piece = await file.get(at + 8 + from, Math.min(kWindowBytes, length - from));
+          crc = crc32Update(crc, piece);
+          if (chunk.onData) {
+            await chunk.onData(piece);
+          }
+        }
+      }
+      const stored = file.peek(at + 8 + length, 4) ?? await file.get(at + 8 + length, 4);
+      chunk.intact = (((crc ^ 0xffffffff) >>> 0) ===
+                      (((stored[0] << 24) | (stored[1] << 16) | (stored[2] << 8) | stored[3]) >>> 0));
+      if (!chunk.intact && critical) {
+        throw new PngDamaged(`CRC error in ${type}`);
+      }
+      if (chunk.after) {
+        await chunk.after();
+      }
+    }
+    at += 12 + length;
+    if (type === 'IEND') {
+      return at;
+    }
+  }
+}
+
+// Inflates the zlib stream given in pieces into exactly needed bytes and
+// no more: once the picture's rows are complete, the rest of the stream is
+// neither inflated nor checked (libpng, as the program uses it, stops
+// there too). A damaged stream rejects with PngDamaged.
+const kInflateStep = 1 << 14;
+
+class CappedInflater {
+  constructor(needed) {
+    this.out = new Uint8Array(needed);
+    this.have = 0;
+    this.failed = false;
+    const stream = new DecompressionStream('deflate');
+    this.writer = stream.writable.getWriter();
+    this.writer.closed.catch(() => {});
+    const reader = stream.readable.getReader();
+    this.done = (async () => {
+      try {
+        while (this.have < needed) {
+          const { value, done } = await reader.read();
+          if (done) {
+            return;
+          }
+          const n = Math.min(value.length, needed - this.have);
+          this.out.set(value.subarray(0, n), this.have);
+          this.have += n;
+        }
+        reader.cancel().catch(() => {});
+      } catch {
+        this.failed = true;
+      }
+    })();
+  }
+
+  get complete() {
+    return this.have === this.out.length || this.failed;
+  }
+
+  // Gives the stream the piece 16 KiB at a time, so that inflating stops
+  // within 16 MiB (the most 16 KiB of deflate data can give) of the end of
+  // the rows: the stream inflates whatever it is given.
+  async write(piece) {
+    for (let from = 0; from < piece.length && !this.complete; from += kInflateStep) {
+      // A write settles once the stream has taken the bytes, or fails once
+      // the reading side has stopped; either way the reader's state decides.
+      const bytes = piece.slice(from, from + kInflateStep);
+      await Promise.race([this.writer.write(bytes).catch(() => {}), this.done]);
+    }
+  }
+
+  async finish() {
+    if (!this.complete) {
+      this.writer.close().catch(() => {});
+    }
+    await this.done;
+    if (this.failed) {
+      throw new PngDamaged('the compressed data is damaged');
+    }
+    return this.out.subarray(0, this.have);
   }
 }
 
@@ -129,57 +274,120 @@ function scale16(v) {
   return (v * 255 + 32895) >>> 16;
 }
 
-async function decodePng(bytes, largestSide) {
-  const chunks = readChunks(bytes);
-  const header = chunks[0];
-  if (!header || header.type !== 'IHDR' || header.data.length !== 13) {
+// The bytes of the image data that a picture of these sides needs: a
+// filter byte and the packed samples of each row of each pass.
+function imageDataBytes(width, height, bitsPerPixel, interlaced) {
+  let bytes = 0;
+  for (const [x0, y0, dx, dy] of interlaced ? kPasses : [[0, 0, 1, 1]]) {
+    const columns = Math.ceil((width - x0) / dx);
+    const rows = Math.ceil((height - y0) / dy);
+    if (columns > 0 && rows > 0) {
+      bytes += rows * (1 + Math.ceil((columns * bitsPerPixel) / 8));
+    }
+  }
+  return bytes;
+}
+
+// source: the file, a Uint8Array or a Blob.
+async function decodePng(source, largestSide) {
+  const file = new PngBytes(source);
+  const signature = await file.get(0, 8).catch(() => { throw new PngDamaged('not a PNG signature'); });
+  if (kPngSignature.some((b, i) => signature[i] !== b)) {
+    throw new PngDamaged('not a PNG signature');
+  }
+  let header = null;
+  let palette = null;
+  let transparency = null;
+  let animated = false;
+  let inflater = null;
+  let data = null;
+  // Chunks before the image data, the image data (only as far as the
+  // picture needs), then every chunk to IEND, whole and with critical
+  // chunks intact, as the program reads them.
+  let end = await walkChunks(file, 8, (chunk) => {
+    const { type } = chunk;
+    if (header === null) {
+      if (type !== 'IHDR' || chunk.length !== 13) {
+        throw new PngDamaged('no image header');
+      }
+      chunk.after = () => { header = chunk.data; };
+      return 'small';
+    }
+    if (type === 'IDAT') {
+      return 'stop';
+    }
+    if (type === 'PLTE') {
+      chunk.after = () => { palette = chunk.data; };
+      return 'small';
+    }
+    if (type === 'tRNS' || type === 'acTL') {
+      chunk.after = () => {
+        if (chunk.intact) {
+          if (type === 'tRNS') {
+            transparency = chunk.data;
+          } else {
+            animated = true;
+          }
+        }
+      };
+      return 'small';
+    }
+    if (type === 'IEND') {
+      throw new PngDamaged('no image data');
+    }
+    if (chunk.critical && type !== 'IHDR') {
+      throw new PngDamaged(`an unknown critical chunk ${type}`);
+    }
+    return 'skip';
+  });
+  if (header === null) {
     throw new PngDamaged('no image header');
   }
-  const h = new DataView(header.data.buffer, header.data.byteOffset, 13);
+  const h = new DataView(header.buffer, header.byteOffset, 13);
   const width = h.getUint32(0);
   const height = h.getUint32(4);
-  const depth = header.data[8];
-  const colourType = header.data[9];
-  const interlaced = header.data[12];
+  const depth = header[8];
+  const colourType = header[9];
+  const interlaced = header[12];
   if (width === 0 || height === 0 || !(colourType in kChannels) || !kDepths[colourType].includes(depth) ||
-      header.data[10] !== 0 || header.data[11] !== 0 || interlaced > 1) {
+      header[10] !== 0 || header[11] !== 0 || interlaced > 1) {
     throw new PngDamaged('an image header the format does not allow');
   }
   if (width > largestSide || height > largestSide) {
     throw new PngTooLarge(`${width} × ${height}`);
   }
-  let palette = null;
-  let transparency = null;
-  const compressed = [];
-  let animated = false;
-  for (const { type, data } of chunks) {
-    if (type === 'PLTE') {
-      if (data.length % 3 !== 0 || data.length === 0 || data.length > 768) {
-        if (colourType === 3) {
-          throw new PngDamaged('a palette of the wrong size');
-        }
-        continue;  // a suggested palette, which libpng drops too
-      }
-      palette = data;
-    } else if (type === 'tRNS') {
-      transparency = data;
-    } else if (type === 'IDAT') {
-      compressed.push(data);
-    } else if (type === 'acTL') {
-      animated = true;
-    } else if ((type.charCodeAt(0) & 0x20) === 0 && !['IHDR', 'IEND'].includes(type)) {
-      throw new PngDamaged(`an unknown critical chunk ${type}`);
+  if (palette && (palette.length % 3 !== 0 || palette.length === 0 || palette.length > 768)) {
+    if (colourType === 3) {
+      throw new PngDamaged('a palette of the wrong size');
     }
+    palette = null;  // a suggested palette, which libpng drops too
   }
-  if (compressed.length === 0 || (colourType === 3 && !palette)) {
-    throw new PngDamaged('no image data');
+  if (colourType === 3 && !palette) {
+    throw new PngDamaged('no palette before the image data');
   }
-  const all = new Uint8Array(compressed.reduce((n, d) => n + d.length, 0));
-  compressed.reduce((at, d) => (all.set(d, at), at + d.length), 0);
-  const data = await inflate(all);
-
   const channels = kChannels[colourType];
   const bitsPerPixel = channels * depth;
+  inflater = new CappedInflater(imageDataBytes(width, height, bitsPerPixel, interlaced));
+  // The run of IDAT chunks; empty ones cost a header each.
+  end = await walkChunks(file, end, (chunk) => {
+    if (chunk.type !== 'IDAT') {
+      return 'stop';
+    }
+    if (chunk.length > 0 && !inflater.complete) {
+      chunk.onData = (piece) => inflater.write(piece);
+      return 'data';
+    }
+    return 'skip';
+  }, true);
+  data = await inflater.finish();
+  // The rest, up to IEND.
+  await walkChunks(file, end, (chunk) => {
+    if (chunk.critical && !['IDAT', 'IEND', 'PLTE'].includes(chunk.type)) {
+      throw new PngDamaged(`an unknown critical chunk ${chunk.type}`);
+    }
+    return 'skip';
+  }, true);
+
   const bpp = Math.max(1, bitsPerPixel >> 3);
   const rgba = new Uint8Array(width * height * 4);
   // The sample of channel c of pixel x in an unfiltered row, at full depth.

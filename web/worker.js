@@ -6,11 +6,14 @@
 //   last request's. settings: { palette: { name, text }, dither,
 //   brightness, contrast, saturation, gamma (hundredths), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
-//   background (0xRRGGBB), fileName, screen: { formats (bits: 1 sc2, 2 raw,
-//   4 c, 8 asm), centre, dedupe } }.
+//   background (0xRRGGBB), fileName, screen: { formats (the program's
+//   format bits, files/run_files.h), centre, dedupe, packing (--compress:
+//   0 none, 1 zx0, 2 pletter), output (--output's value, '' for none) } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
-//             chr, clr, preview, before, files, module }
-//   files: the whole-screen formats' files asked for, [{ name, bytes }].
+//             chr, clr, preview, before, files, names, module }
+//   files: the files asked for but the PNG, named and made by the core as
+//   the program makes them, [{ name, bytes }]; names: { chr, png }, the
+//   names the program gives the CHR file and the PNG preview.
 //   chr, clr, preview: the files' bytes; before: the picture as converted
 //   (fitted and adjusted) as RGBA pixels; all ArrayBuffers.
 //      or   { id, ok: false, message, stage ('picture', 'palette' or
@@ -29,6 +32,9 @@ const kWasiNoSys = 52;
 // core sees them, to bound the memory a photograph takes.
 const kLargestDecodedSide = 4096;
 const kTgaHeaderSize = 18;
+// All of a TGA the program reads (kMaxTgaBytes: header, the longest ID
+// field and colour map, a 512 x 512 picture); the rest of a file is unused.
+const kMaxTgaBytes = 18 + 255 + 65535 * 32 + 512 * 512 * 3;
 
 // A module using one SIMD instruction (i8x16.splat): it validates only
 // where wasm SIMD is supported.
@@ -199,9 +205,50 @@ function bitmapPixels(bitmap) {
   return context.getImageData(0, 0, bitmap.width, bitmap.height, { colorSpace: 'srgb' }).data;
 }
 
+// What the program refuses in a JPEG before decoding it, as its message
+// says it: components that are neither grey nor colour (nor CMYK, which
+// the browser reads), or more scans than kMaxJpegScans. Null otherwise.
+function jpegProblem(bytes) {
+  let scans = 0;
+  for (let at = 2; at + 4 <= bytes.length;) {
+    const marker = bytes[at + 1];
+    if (bytes[at] !== 0xff || marker === 0xff || marker === 0x00 || marker === 0x01 ||
+        (marker >= 0xd0 && marker <= 0xd7)) {
+      at += bytes[at] !== 0xff || marker === 0xff ? 1 : 2;  // entropy-coded data, fill, RST
+      continue;
+    }
+    if (marker === 0xd9) {
+      break;
+    }
+    if (marker >= 0xc0 && marker <= 0xcf && marker !== 0xc4 && marker !== 0xc8 && marker !== 0xcc &&
+        at + 9 < bytes.length && ![1, 3, 4].includes(bytes[at + 9])) {
+      return 'a JPEG whose colour components are neither greyscale (1) nor colour (3), which Kovrel does not ' +
+        'read; save it as an RGB or greyscale JPEG, or as a PNG.';
+    }
+    if (marker === 0xda && ++scans > 100) {
+      return 'the JPEG file has more than 100 scans, more than Kovrel reads (an encoder writes about 10); ' +
+        'save it again as a JPEG or as a PNG.';
+    }
+    at += 2 + ((bytes[at + 2] << 8) | bytes[at + 3]);
+  }
+  return null;
+}
+
 // Reads the file into the module as the current picture; returns its info.
+// Only as much of the file is read as its reader needs: a TGA's first
+// kMaxTgaBytes (all the program reads of it), a PNG a window at a time.
 async function loadPicture(wasm, file) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
+  const head = new Uint8Array(await file.slice(0, kMaxTgaBytes).arrayBuffer());
+  const isPng = head[0] === 0x89 && String.fromCharCode(...head.subarray(1, 4)) === 'PNG';
+  const isJpeg = head[0] === 0xff && head[1] === 0xd8 && head[2] === 0xff;
+  if (browserDecodes(head) && file.size > kMaxPictureFileBytes) {
+    throw new PictureError('the file is larger than 512 MiB, more than Kovrel reads of a picture file.');
+  }
+  const bytes = isPng || !browserDecodes(head) ? head : new Uint8Array(await file.arrayBuffer());
+  const problem = isJpeg ? jpegProblem(bytes) : null;
+  if (problem) {
+    throw new PictureError(problem);
+  }
   if (looksLikeSvg(bytes)) {
     throw new PictureError('it is an SVG drawing, which the page does not read. ' +
       'Export it as a PNG of the size you want first.');
@@ -225,7 +272,7 @@ async function loadPicture(wasm, file) {
     // Decoded here, as the program's reader decodes it (png_decode.js); one
     // too large for that goes to the browser, which scales it down.
     try {
-      const png = await decodePng(bytes, kLargestDecodedSide);
+      const png = await decodePng(file, kLargestDecodedSide);
       const at = wasm.kovrel_picture_rgba(png.width, png.height);
       if (at === 0) {
         throw new PictureError(`at ${png.width} × ${png.height} it is larger than Kovrel reads.`);
@@ -322,28 +369,37 @@ async function handle({ id, pictureId, file, settings }) {
              message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
   }
   const files = [];
-  const screen = settings.screen ?? { formats: 0 };
-  if (screen.formats !== 0) {
-    const name = new TextEncoder().encode(settings.fileName ?? 'picture');
-    const at = wasm.kovrel_alloc(name.length);
-    new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
-    const made = wasm.kovrel_screen_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0,
-                                          screen.packing ?? 0, at, name.length);
-    wasm.kovrel_free(at);
-    if (made !== 0) {
-      return { id, ok: false, stage: 'conversion', picture: picture.info,
-               message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
-    }
-    for (let i = 0; i < wasm.kovrel_file_count(); ++i) {
-      files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
-                   bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
-    }
+  const screen = settings.screen ?? { formats: 0, output: '' };
+  const encoder = new TextEncoder();
+  const name = encoder.encode(settings.fileName ?? 'picture');
+  const output = encoder.encode(screen.output ?? '');
+  const at = wasm.kovrel_alloc(name.length + output.length + 3);
+  new Uint8Array(wasm.memory.buffer, at, name.length).set(name);
+  new Uint8Array(wasm.memory.buffer, at + name.length, output.length).set(output);
+  const path = (extension, preview) => {
+    new Uint8Array(wasm.memory.buffer, at + name.length + output.length, 3).set(encoder.encode(extension));
+    wasm.kovrel_file_path(at, name.length, at + name.length, output.length, at + name.length + output.length,
+                          3, preview ? 1 : 0);
+    return text(wasm, wasm.kovrel_path_data(), wasm.kovrel_path_size());
+  };
+  const names = { chr: path('CHR', false), png: path('png', true) };
+  const made = wasm.kovrel_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, screen.packing ?? 0,
+                                 at, name.length, at + name.length, output.length);
+  wasm.kovrel_free(at);
+  if (made !== 0) {
+    return { id, ok: false, stage: 'conversion', picture: picture.info,
+             message: text(wasm, wasm.kovrel_message_data(), wasm.kovrel_message_size()) };
+  }
+  for (let i = 0; i < wasm.kovrel_file_count(); ++i) {
+    files.push({ name: text(wasm, wasm.kovrel_file_name_data(i), wasm.kovrel_file_name_size(i)),
+                 bytes: copyOut(wasm, wasm.kovrel_file_data(i), wasm.kovrel_file_size(i)) });
   }
   return {
     id,
     ok: true,
     module: moduleName,
     files,
+    names,
     picture: picture.info,
     width: wasm.kovrel_width(),
     height: wasm.kovrel_height(),

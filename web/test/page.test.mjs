@@ -421,6 +421,11 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
       settings: { 'fit-original': true, formats: ['rom'], centre: true, compress: 'pletter' } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, centre: true, compress: 'zx0' } },
+    // The TI files, a base name for every file (the packed raw tables and the
+    // cartridge too), and the background around the picture.
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['ti', 'a99'], output: 'title', background: '#ffffff',
+                  compress: 'zx0' } },
   ];
   let chosen = null;
   for (const [i, { file, bytes, settings }] of cases.entries()) {
@@ -431,7 +436,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     // Back to the defaults, then this case's settings.
     await page.selectOption('[name=palette]', 'mame');
     for (const [name, value] of Object.entries({ dither: 100, brightness: 0, contrast: 0, saturation: 0,
-                                                  gamma: '1', aspect: false, background: '#000000' })) {
+                                                  gamma: '1', aspect: false, background: '#000000',
+                                                  output: '' })) {
       await setControl(page, name, value);
     }
     await page.check('input[name=fit][value=crop]');
@@ -462,7 +468,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
   }
   assert.equal(await page.textContent('#command'),
-               'kovrel --format=chr,clr,tga,sc2,raw,c,asm,rom --place=centre --dedupe --compress=zx0 small.tga');
+               'kovrel --background=FFFFFF --format=chr,clr,tga,sc2,raw,c,asm,rom,ti,a99 --dedupe --compress=zx0 ' +
+               '--output=title small.tga');
   assert.deepEqual(problems, []);
   await context.close();
 });
@@ -797,4 +804,333 @@ test('opened as a file, the page says it must be served and how', kTimeout, asyn
                /must be served.*python3 -m http\.server -d build\/web -b 127\.0\.0\.1 8000/);
   await page.screenshot({ path: path.join(artefacts, 'l-file-url.png'), fullPage: true });
   await context.close();
+});
+
+// ---- Layout, messages beside their controls, the ZIP -------------------
+
+// True when the element's box lies wholly inside the viewport.
+function insideViewport(page, selector) {
+  return page.$eval(selector, (element) => {
+    const box = element.getBoundingClientRect();
+    return box.width > 0 && box.height > 0 && box.left >= 0 && box.top >= 0 &&
+      box.right <= window.innerWidth && box.bottom <= window.innerHeight;
+  });
+}
+
+test('the result and the dither slider are in the window together, also while the slider moves', kTimeout,
+  async () => {
+    for (const viewport of [{ width: 1280, height: 900 }, { width: 1366, height: 768 },
+                            { width: 390, height: 844 }]) {
+      const what = `${viewport.width} x ${viewport.height}`;
+      const { context, page, problems } = await openPage({ viewport });
+      assert.equal(await choosePicture(page, 'view.png', 'image/png', encodePng(photoLike(256, 192))), 'done');
+      assert.ok(await insideViewport(page, '#stage'), `${what}: the result is out of the window`);
+      assert.ok(await insideViewport(page, '#dither'), `${what}: the dither slider is out of the window`);
+      await page.focus('#dither');
+      for (let i = 0; i < 5; ++i) {
+        await page.keyboard.press('ArrowLeft');
+      }
+      assert.equal(await finished(page), 'done');
+      assert.ok(await insideViewport(page, '#stage'), `${what}: the result left the window as the slider moved`);
+      assert.ok(await insideViewport(page, '#dither'), `${what}: the slider left the window`);
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth),
+                `${what}: the page scrolls sideways`);
+      // The largest whole zoom that fits: 3x on the wide windows, 1x on the phone.
+      const zoom = viewport.width > 1000 ? 3 : 1;
+      assert.equal(await page.$eval('#result-view', (c) => c.getBoundingClientRect().height), 192 * zoom, what);
+      // Controls added later (a further fieldset) keep both in view.
+      await page.evaluate(() => {
+        const extra = document.createElement('fieldset');
+        extra.innerHTML = '<legend>More</legend><label>A setting <select><option>one</option></select></label>';
+        document.querySelector('#settings').append(extra);
+        window.dispatchEvent(new Event('resize'));
+      });
+      assert.ok(await insideViewport(page, '#stage'), `${what}: an added control pushed the result out`);
+      await page.screenshot({ path: path.join(artefacts, `m-layout-${viewport.width}x${viewport.height}.png`) });
+      assert.deepEqual(problems, [], what);
+      await context.close();
+    }
+  });
+
+test('a refused palette file leaves the palette in use, and says so beside it', kTimeout, async () => {
+  const { context, page, problems } = await openPage({ viewport: { width: 1366, height: 768 } });
+  const png = encodePng(photoLike(256, 192));
+  assert.equal(await choosePicture(page, 'pal.png', 'image/png', png), 'done');
+  await page.selectOption('#palette', 'datasheet');
+  assert.equal(await finished(page), 'done');
+  const tryPalette = async (name, text) => {
+    await page.setInputFiles('#palette-file', { name, mimeType: 'text/plain', buffer: Buffer.from(text) });
+    await page.waitForFunction((n) => document.querySelector('#palette-note').textContent.includes(n), name);
+    return finished(page);
+  };
+  assert.equal(await tryPalette('bad.gpl', 'GIMP Palette\n1 2\n'), 'done');
+  assert.match(await page.textContent('#palette-note'),
+               /^bad\.gpl was not used: .*line 2.* Still in use: the datasheet palette\.$/);
+  assert.ok(await insideViewport(page, '#palette-note'), 'the palette message is out of the window');
+  assert.equal(await page.isVisible('#result-view'), true);
+  assert.match(await page.textContent('#command'), /^kovrel --palette=datasheet --fit=crop pal\.png$/);
+  await assertSameAsProgram(page, path.join(artefacts, 'n-palette'), { 'pal.png': png }, 'after a refused file');
+  // A good file, then a bad one: the good file stays in use.
+  assert.equal(await tryPalette('test.gpl', kGpl), 'done');
+  assert.equal(await tryPalette('short.gpl', 'GIMP Palette\n0 0 0\n'), 'done');
+  assert.match(await page.textContent('#palette-note'), /Still in use: the palette file test\.gpl\.$/);
+  await assertSameAsProgram(page, path.join(artefacts, 'n-palette-file'),
+                            { 'pal.png': png, 'test.gpl': Buffer.from(kGpl) }, 'the earlier file');
+  await page.screenshot({ path: path.join(artefacts, 'n-palette-refused.png') });
+  // No file to make: said beside the file choices.
+  for (const format of ['chr', 'clr', 'tga']) {
+    await page.uncheck(`input[name=format][value=${format}]`);
+  }
+  assert.equal(await finished(page), 'error');
+  assert.equal(await page.textContent('#files-problem'), 'Choose at least one file to make.');
+  assert.equal(await page.isVisible('#files-problem'), true);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('all the files of a run come as one ZIP that unzip and Python read back', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  assert.equal(await choosePicture(page, 'zip me.png', 'image/png', encodePng(photoLike(200, 150))), 'done');
+  for (const format of ['sc2', 'raw', 'png']) {
+    await page.check(`input[name=format][value=${format}]`);
+    assert.equal(await finished(page), 'done');
+  }
+  const offered = await offeredFiles(page);
+  const folder = path.join(artefacts, 'o-zip');
+  fs.mkdirSync(folder, { recursive: true });
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click('#download-all')]);
+  assert.equal(file.suggestedFilename(), 'zip me.zip');
+  const zipPath = path.join(folder, 'zip me.zip');
+  await file.saveAs(zipPath);
+  // Python's zipfile checks every CRC-32 and gives back the members.
+  const listed = JSON.parse(execFileSync('python3', ['-c', `
+import json, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    assert z.testzip() is None
+    print(json.dumps({i.filename: list(z.read(i)) for i in z.infolist()}))
+`, zipPath]).toString());
+  assert.deepEqual(Object.keys(listed).sort(), Object.keys(offered).sort());
+  for (const [name, bytes] of Object.entries(offered)) {
+    assertSameBytes(Buffer.from(listed[name]), bytes, `${name} in the ZIP`);
+  }
+  if (fs.existsSync('/usr/bin/unzip')) {
+    assert.match(execFileSync('unzip', ['-t', zipPath]).toString(), /No errors detected/);
+  }
+  assert.match(await page.textContent('#zip-note'), /^zip me\.zip: /);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('GIF, BMP and WebP: the command line the page shows gives the page\'s bytes', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const folder = path.join(artefacts, 'p-formats');
+  fs.mkdirSync(folder, { recursive: true });
+  const pixels = photoLike(120, 90);
+  const ppm = Buffer.concat([Buffer.from(`P6\n${pixels.width} ${pixels.height}\n255\n`), pixels.rgb]);
+  fs.writeFileSync(path.join(folder, 'in.ppm'), ppm);
+  const make = (command) => execFileSync('bash', ['-o', 'pipefail', '-c', command], { cwd: folder });
+  const files = {
+    'pic.gif': make('pnmquant 200 in.ppm 2>/dev/null | ppmtogif 2>/dev/null'),
+    'pic.bmp': make('ppmtobmp in.ppm 2>/dev/null'),
+    'pic8.bmp': make('pnmquant 100 in.ppm 2>/dev/null | ppmtobmp -bpp=8 2>/dev/null'),
+    'lossless.webp': make('cwebp -quiet -lossless in.ppm -o -'),
+    'lossy.webp': make('cwebp -quiet -q 75 in.ppm -o -'),
+  };
+  await page.check('input[name=fit][value=original]');
+  for (const [name, bytes] of Object.entries(files)) {
+    const type = name.endsWith('.gif') ? 'image/gif' : (name.endsWith('.bmp') ? 'image/bmp' : 'image/webp');
+    assert.equal(await choosePicture(page, name, type, bytes), 'done', name);
+    assert.match(await page.textContent('#command'), new RegExp(`^kovrel ${name.replace('.', '\\.')}$`));
+    await assertSameAsProgram(page, path.join(folder, name), { [name]: bytes }, name);
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+// ---- Hostile files: the page's cost and outcome, against the program's ----
+
+function pngChunk(type, data) {
+  const out = Buffer.alloc(12 + data.length);
+  out.writeUInt32BE(data.length, 0);
+  out.write(type, 4, 'latin1');
+  data.copy(out, 8);
+  out.writeUInt32BE(crcOf(out.subarray(4, 8 + data.length)), 8 + data.length);
+  return out;
+}
+
+// A 64 x 48 PNG whose image data carries extraMiB MiB of zeros past the
+// rows (one compressed MiB repeated; the checksum of the whole), with
+// chunks before and after it.
+function hostilePng({ extraMiB = 0, before = [], idatBefore = null } = {}) {
+  const { rgb } = photoLike(64, 48);
+  const rows = Buffer.alloc(48 * (1 + 64 * 3));
+  for (let y = 0; y < 48; ++y) {
+    rgb.copy(rows, y * (1 + 192) + 1, y * 192, (y + 1) * 192);
+  }
+  const full = { finishFlush: zlib.constants.Z_FULL_FLUSH };
+  const zeros = zlib.deflateRawSync(Buffer.alloc(1 << 20), full);
+  let a = 1;
+  let b = 0;
+  for (const byte of rows) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  b = (b + (((extraMiB * (1 << 20)) % 65521) * a) % 65521) % 65521;
+  const adler = Buffer.alloc(4);
+  adler.writeUInt32BE(((b << 16) | a) >>> 0);
+  const stream = Buffer.concat([zlib.deflateSync(rows, full), ...Array(extraMiB).fill(zeros),
+                                Buffer.from([1, 0, 0, 0xff, 0xff]), adler]);
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(64, 0);
+  header.writeUInt32BE(48, 4);
+  header.set([8, 2, 0, 0, 0], 8);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), pngChunk('IHDR', header),
+                        ...before, ...(idatBefore ? [idatBefore] : []), pngChunk('IDAT', stream),
+                        pngChunk('IEND', Buffer.alloc(0))]);
+}
+
+// The renderer processes of this test's browser, by process id.
+function ourRenderers() {
+  const parentOf = (pid) => Number(fs.readFileSync(`/proc/${pid}/stat`, 'latin1').replace(/^.*\) /s, '').split(' ')[1]);
+  const ours = (pid) => {
+    for (let p = pid; p > 1; p = parentOf(p)) {
+      if (p === process.pid) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const pids = [];
+  for (const name of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      if (fs.readFileSync(`/proc/${name}/cmdline`, 'latin1').includes('--type=renderer') && ours(Number(name))) {
+        pids.push(Number(name));
+      }
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return pids;
+}
+
+// Processor seconds (user and system) and peak and current memory (MiB) of a process.
+function usageOf(pid) {
+  const fields = fs.readFileSync(`/proc/${pid}/stat`, 'latin1').replace(/^.*\) /s, '').split(' ');
+  const status = fs.readFileSync(`/proc/${pid}/status`, 'latin1');
+  const kib = (key) => Number(status.match(new RegExp(`${key}:\\s+(\\d+)`))[1]);
+  return { seconds: (Number(fields[11]) + Number(fields[12])) / 100, peak: kib('VmHWM') / 1024, now: kib('VmRSS') / 1024 };
+}
+
+// The program's outcome on the file: its CHR, or its message's reason.
+function programOutcome(file) {
+  const folder = fs.mkdtempSync(path.join(artefacts, 'program-'));
+  const name = path.basename(file);
+  fs.symlinkSync(file, path.join(folder, name));
+  try {
+    execFileSync(kovrel, [name], { cwd: folder, stdio: 'pipe' });
+    const chr = fs.readFileSync(path.join(folder, name.replace(/\.[^.]+$/, '.CHR')));
+    return { converted: true, chr };
+  } catch (error) {
+    const text = error.stdout.toString();
+    return { converted: false, reason: text.slice(text.indexOf(`${name}: `) + name.length + 2).trim() };
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
+test('hostile files cost the page about a second and a few hundred MiB, with the program\'s outcome', { timeout: 600_000 }, async () => {
+  const folder = path.join(artefacts, 'hostile');
+  fs.mkdirSync(folder, { recursive: true });
+  const write = (name, bytes) => { fs.writeFileSync(path.join(folder, name), bytes); return path.join(folder, name); };
+  const sparse = (name, head, size) => {
+    const at = path.join(folder, name);
+    fs.writeFileSync(at, head);
+    fs.truncateSync(at, size);
+    return at;
+  };
+  const emptyIdats = (count) => {
+    const at = path.join(folder, 'empty-idat.png');
+    const png = hostilePng();
+    const empty = pngChunk('IDAT', Buffer.alloc(0));
+    const block = Buffer.concat(Array(1_000_000).fill(empty));
+    const fd = fs.openSync(at, 'w');
+    fs.writeSync(fd, png.subarray(0, 33));
+    for (let i = 0; i < count / 1_000_000; ++i) {
+      fs.writeSync(fd, block);
+    }
+    fs.writeSync(fd, png.subarray(33));
+    fs.closeSync(fd);
+    return at;
+  };
+  const zText = pngChunk('zTXt', Buffer.concat([Buffer.from('Comment\0\0', 'latin1'), zlib.deflateSync(Buffer.alloc(7_900_000))]));
+  const ppm = path.join(folder, 'g.ppm');
+  fs.writeFileSync(ppm, Buffer.concat([Buffer.from('P6 64 64 255\n'), Buffer.alloc(64 * 64 * 3, 90)]));
+  // A DC scan, then one AC scan, repeated (each repeat is valid, and costs
+  // as much as decoding the picture again).
+  const script = path.join(folder, 'scans.txt');
+  fs.writeFileSync(script, '0 1 2: 0 0 0 0;\n0: 1 63 0 0;\n1: 1 63 0 0;\n2: 1 63 0 0;\n');
+  const progressive = execFileSync('cjpeg', ['-scans', script, ppm]);
+  const lastScan = progressive.lastIndexOf(Buffer.from([0xff, 0xda]));
+  const manyScans = Buffer.concat([progressive.subarray(0, progressive.length - 2),
+    ...Array(120).fill(progressive.subarray(lastScan, progressive.length - 2)), Buffer.from([0xff, 0xd9])]);
+  const twoComponents = Buffer.from(execFileSync('cjpeg', ['-grayscale', ppm]));
+  const sof = twoComponents.indexOf(Buffer.from([0xff, 0xc0]));
+  // One component becomes two, the second a copy of the first (id 2).
+  const twoJpeg = Buffer.concat([twoComponents.subarray(0, sof + 2), Buffer.from([0, 14]),
+    twoComponents.subarray(sof + 4, sof + 9), Buffer.from([2]), twoComponents.subarray(sof + 10, sof + 13),
+    Buffer.from([2]), twoComponents.subarray(sof + 11, sof + 13), twoComponents.subarray(sof + 13)]);
+  const tga = encodeTga(photoLike(256, 192));
+
+  const cases = [
+    ['40 million empty IDAT chunks (480 MB)', () => emptyIdats(40_000_000)],
+    ['3 GiB of zeros past the rows', () => write('extra-3g.png', hostilePng({ extraMiB: 3072 }))],
+    ['1 GiB of zeros past the rows', () => write('extra-1g.png', hostilePng({ extraMiB: 1024 }))],
+    ['999 zTXt chunks of 7.9 MB each', () => write('text.png', hostilePng({ before: Array(999).fill(zText) }))],
+    ['a 64 x 48 PNG in a file over 512 MiB', () => sparse('huge.png', hostilePng(), 600 << 20)],
+    ['a JPEG of 122 scans', () => write('scans.jpg', manyScans)],
+    ['a two-component JPEG', () => write('two.jpg', twoJpeg)],
+    ['a 256 x 192 TGA and 3 MB of other bytes', () => write('long.tga', Buffer.concat([tga, Buffer.alloc(3_000_000, 0x55)]))],
+  ];
+  const report = [];
+  for (const [what, make] of cases) {
+    const file = make();
+    const expected = programOutcome(file);
+    const before = new Set(ourRenderers());
+    const { context, page, problems } = await openPage();
+    await page.check('input[name=fit][value=original]');
+    // The renderers this context started (the page's, with its worker, and
+    // perhaps a spare): their sum bounds the page's cost from above.
+    const renderers = ourRenderers().filter((pid) => !before.has(pid));
+    assert.ok(renderers.length > 0, `${what}: the page's renderer process`);
+    const start = renderers.map(usageOf);
+    await page.setInputFiles('#picture', file);
+    const state = await finished(page);
+    const end = renderers.map(usageOf);
+    assert.equal(await page.evaluate(() => 1 + 1), 2, `${what}: the tab lives on`);
+    if (expected.converted) {
+      assert.equal(state, 'done', `${what}: converted, as by the program`);
+      const offered = await offeredFiles(page);
+      const chr = Object.entries(offered).find(([name]) => name.endsWith('.CHR'))[1];
+      assertSameBytes(chr, expected.chr, `${what}: CHR`);
+    } else {
+      assert.equal(state, 'error', `${what}: refused, as by the program`);
+      assert.ok((await page.textContent('#error')).includes(expected.reason),
+                `${what}: the page's message gives the program's reason: ${expected.reason}`);
+    }
+    const seconds = end.reduce((sum, e, i) => sum + e.seconds - start[i].seconds, 0);
+    const extraMiB = end.reduce((sum, e, i) => sum + e.peak - start[i].now, 0);
+    const peak = end.reduce((sum, e) => sum + e.peak, 0);
+    report.push(`${what}: ${state}, ${seconds.toFixed(2)} s processor time, peak ${peak.toFixed(0)} MiB ` +
+                `(${extraMiB.toFixed(0)} MiB over the page before)`);
+    // The bound, with room for a busy machine: about 1 s, 256 MiB.
+    assert.ok(seconds < 3, `${what}: ${seconds} s`);
+    assert.ok(extraMiB < 256, `${what}: ${extraMiB} MiB`);
+    assert.deepEqual(problems, []);
+    await context.close();
+    fs.rmSync(file, { force: true });
+  }
+  fs.writeFileSync(path.join(artefacts, 'hostile.txt'), `${report.join('\n')}\n`);
+  for (const line of report) {
+    console.log(line);
+  }
 });

@@ -17,17 +17,25 @@ enum class Status {
   kDamagedJpeg,        // a JPEG file that is damaged or cut short
   kCmykJpeg,           // a CMYK or YCCK JPEG
   kUnsupportedJpeg,    // a JPEG process libjpeg-turbo does not decode (12-bit, lossless, ...)
+  kDamagedGif,         // a GIF file that is damaged, cut short or has no frame
+  kDamagedBmp,         // a BMP file that is damaged, cut short or of a kind not read (RLE)
+  kDamagedWebp,        // a WebP file that is damaged or cut short
+  kJpegComponents,     // a JPEG of neither 1 (grey) nor 3 (colour) components, nor CMYK
+  kJpegTooManyScans,   // a JPEG of more than kMaxJpegScans scans
+  kPictureFileTooLarge,  // a PNG or JPEG file larger than kMaxPictureFileBytes
   kCannotCreate,       // an output file could not be written completely
   kCannotRestore,      // after a failed output, an earlier one could not be put back
   kOutOfMemory,        // the system refused memory
   kInterrupted,        // a stop signal arrived while the outputs were written
   // A palette file (the path) that cannot be used:
-  kPaletteUnreadable,  // it cannot be opened or read, or is too large
+  kPaletteUnreadable,  // it cannot be opened or read
+  kPaletteTooLarge,    // it is larger than kMaxPaletteFileBytes
   kPaletteBadLine,     // a line is neither a colour nor one to ignore
   kPaletteBadValue,    // a colour component is not 0 ... 255
   kPaletteTooMany,     // a 17th colour
   kPaletteTooFew,      // fewer than 15 colours
   kLargerThanScreen,   // wider than 256 or higher than 192, for a whole-screen format
+  kLargerThanScreenFitted,  // the same, for a picture fitted to a --size above 256 x 192
 };
 
 // A status together with the path it concerns (the input for read errors,
