@@ -51,6 +51,7 @@ kovrel::OutputChoice outputChoice(const kovrel::driver::CommandLine& line) {
         kovrel::backgroundColourByte(line.settings.palette, line.settings.framing.background);
   }
   choice.dedupe = line.dedupe;
+  choice.packing = line.packing;
   // An existing folder named without its closing '/' is still a folder.
   choice.output = line.output;
   if (!choice.output.empty() && choice.output.back() != '/' && kovrel::isFolder(choice.output)) {
@@ -208,6 +209,15 @@ int convertOne(const std::string& path, const kovrel::driver::CommandLine& line,
       const auto& unique = outputs.shared.uniqueTiles;
       std::printf("Unique tiles per third: %i, %i, %i (of 256 each).\n", unique[0], unique[1], unique[2]);
     }
+  }
+  if (line.packing != kovrel::Packing::kNone &&
+      (line.formats & (kovrel::kFormatRaw | kovrel::kFormatC | kovrel::kFormatAsm)) != 0) {
+    const auto& packed = outputs.packedSizes;
+    const kovrel::ScreenTables& shared = outputs.shared;
+    console.say(std::string("Packed with ") + kovrel::packingName(line.packing) + ": pattern " +
+                std::to_string(packed[0]) + " of " + std::to_string(shared.pattern.size()) + " bytes, colour " +
+                std::to_string(packed[1]) + " of " + std::to_string(shared.colour.size()) + ", name " +
+                std::to_string(packed[2]) + " of " + std::to_string(shared.name.size()) + ".\n");
   }
   if (before) {
     console.say(kovrel::perceptualReport(*before, *conversion.image));

@@ -97,8 +97,8 @@ struct FormatName {
 // In the order the files are written and named in messages.
 constexpr FormatName kFormatNames[] = {
     {"chr", kFormatChr}, {"clr", kFormatClr}, {"tga", kFormatTga}, {"sc2", kFormatSc2},
-    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"ti", kFormatTi},
-    {"a99", kFormatA99}, {"png", kFormatPng},
+    {"raw", kFormatRaw}, {"c", kFormatC},     {"asm", kFormatAsm}, {"rom", kFormatRom},
+    {"ti", kFormatTi},   {"a99", kFormatA99}, {"png", kFormatPng},
 };
 
 // The comma-separated format names in list as bits; false for an empty or
@@ -208,8 +208,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     const bool known = name == "--palette" || name == "--dither" || name == "--brightness" ||
                        name == "--contrast" || name == "--saturation" || name == "--gamma" ||
                        name == "--fit" || name == "--size" || name == "--aspect" || name == "--background" ||
-                       name == "--format" || name == "--place" || name == "--output" || name == "--method" ||
-                       name == "--kernel";
+                       name == "--format" || name == "--place" || name == "--output" || name == "--compress" ||
+                       name == "--method" || name == "--kernel";
     if (!known) {
       return fail("Unknown option " + name + " (kovrel --help lists the options).");
     }
@@ -219,8 +219,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     Adjustments& adjust = line.settings.adjustments;
     if (name == "--format") {
       if (!parseFormats(value, line.formats)) {
-        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, ti, a99 and png, not \"" +
-                    value + "\".");
+        return fail("--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, "
+                    "not \"" + value + "\".");
+      }
+    } else if (name == "--compress") {
+      if (value == "zx0") {
+        line.packing = Packing::kZx0;
+      } else if (value == "pletter") {
+        line.packing = Packing::kPletter;
+      } else {
+        return fail("--compress takes zx0 or pletter, not \"" + value + "\".");
       }
     } else if (name == "--output") {
       line.output = value;
@@ -303,7 +311,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     return fail("--dedupe applies to the raw, c, asm and a99 formats: name one with --format.");
   }
   if (line.screen.placement != Placement::kTopLeft && (line.formats & kScreenFormats) == 0) {
-    return fail("--place applies to the sc2, raw, c, asm, ti and a99 formats: name one with --format.");
+    return fail("--place applies to the sc2, raw, c, asm, rom, ti and a99 formats: name one with --format.");
+  }
+  if (line.packing != Packing::kNone && (line.formats & (kFormatRaw | kFormatC | kFormatAsm)) == 0 &&
+      !(line.packing == Packing::kZx0 && (line.formats & kFormatRom) != 0)) {
+    return fail(line.packing == Packing::kZx0
+                    ? "--compress=zx0 applies to the raw, c, asm and rom formats: name one with --format."
+                    : "--compress=pletter applies to the raw, c and asm formats: name one with --format.");
   }
   return line;
 }
@@ -351,12 +365,15 @@ std::string helpText() {
          "                       sc2: PICTURE.SC2, the whole screen in one BSAVE file\n"
          "                       raw: PICTURE.pat, .col, .nam, the tables headerless\n"
          "                       c, asm: PICTURE.h, PICTURE.asm, the tables as source\n"
+         "                       rom: PICTURE.rom, an MSX cartridge showing the screen\n"
          "                       ti: PICTURE_P, PICTURE_C, TI Artist's tables (TIFILES)\n"
          "                       a99: PICTURE.a99, the tables as TMS9900 assembler\n"
          "  --place=WHERE        topleft or centre: where a picture smaller than\n"
          "                       256 x 192 goes on the screen (sc2, raw, c, asm).\n"
          "                       Default: topleft\n"
          "  --dedupe             raw, c, asm: alike tiles of a third share a pattern\n"
+         "  --compress=FORMAT    raw, c, asm: each table packed with zx0 or pletter\n"
+         "                       (PICTURE.pat.zx0, PICTURE.col.plet5, ...); rom: zx0\n"
          "  --output=PATH        where the files go: a folder (ending in / or existing)\n"
          "                       for the usual names, else the base name of every\n"
          "                       file (--output=out/title: out/title.CHR, ...)\n"
@@ -375,7 +392,7 @@ std::string helpText() {
 std::string settingsLine(const CommandLine& line) {
   const Settings& settings = line.settings;
   if (isDefault(settings) && line.formats == kDefaultFormats && !line.dedupe &&
-      line.screen.placement == Placement::kTopLeft && line.output.empty()) {
+      line.screen.placement == Placement::kTopLeft && line.packing == Packing::kNone && line.output.empty()) {
     return {};
   }
   std::string text;
@@ -424,6 +441,9 @@ std::string settingsLine(const CommandLine& line) {
   }
   if (line.dedupe) {
     add("dedupe");
+  }
+  if (line.packing != Packing::kNone) {
+    add(std::string("compress ") + (line.packing == Packing::kZx0 ? "zx0" : "pletter"));
   }
   if (!line.output.empty()) {
     add("output " + line.output);

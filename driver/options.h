@@ -24,6 +24,7 @@ struct CommandLine {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place
   bool dedupe = false;
+  Packing packing = Packing::kNone;  // --compress
   std::string output;  // --output, as given; empty when not given
   bool report = false;  // --report: the perceived difference after the statistics
   bool kernelGiven = false;  // --kernel, which only the diffusing methods take

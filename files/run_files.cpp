@@ -120,13 +120,16 @@ Outcome runFiles(const std::string& inputPath, const Conversion& conversion, con
     if (laid != Status::kOk) {
       return {laid, inputPath};
     }
-    run.shared = choice.dedupe ? dedupeTiles(plain) : plain;
+    run.shared = sharedTables(plain, choice.dedupe, choice.packing);
     ScreenFileChoice screen;
     screen.sc2 = (formats & kFormatSc2) != 0;
     screen.raw = (formats & kFormatRaw) != 0;
     screen.c = (formats & kFormatC) != 0;
     screen.assembler = (formats & kFormatAsm) != 0;
-    for (NamedBytes& file : screenFiles(pathOf, plain, run.shared, screen)) {
+    screen.rom = (formats & kFormatRom) != 0;
+    screen.packing = choice.packing;
+    screen.romBackdrop = static_cast<std::uint8_t>(choice.screen.backgroundColour & 0x0F);
+    for (NamedBytes& file : screenFiles(pathOf, plain, run.shared, screen, &run.packedSizes)) {
       add(file.path, std::move(file.bytes));
     }
     if ((formats & kFormatTi) != 0) {

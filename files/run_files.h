@@ -4,6 +4,8 @@
 // take them from here, so that both give the same names and bytes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,18 +29,23 @@ enum Format : unsigned {
   kFormatPng = 1u << 7,  // NAME_tms.png
   kFormatTi = 1u << 8,   // NAME_P, NAME_C: TI Artist's tables with TIFILES headers
   kFormatA99 = 1u << 9,  // NAME.a99: TMS9900 assembler
+  kFormatRom = 1u << 10,  // NAME.rom, an MSX cartridge
 };
 constexpr unsigned kDefaultFormats = kFormatChr | kFormatClr | kFormatTga;
 // The formats that hold a whole screen (and so refuse a larger picture).
-constexpr unsigned kScreenFormats = kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm | kFormatTi | kFormatA99;
+constexpr unsigned kScreenFormats =
+    kFormatSc2 | kFormatRaw | kFormatC | kFormatAsm | kFormatTi | kFormatA99 | kFormatRom;
 // The formats whose tables --dedupe shares.
 constexpr unsigned kSharedTileFormats = kFormatRaw | kFormatC | kFormatAsm | kFormatA99;
+// The formats --compress packs (rom with zx0 only).
+constexpr unsigned kPackedFormats = kFormatRaw | kFormatC | kFormatAsm | kFormatRom;
 
 // What a run writes.
 struct OutputChoice {
   unsigned formats = kDefaultFormats;
   ScreenSettings screen;  // --place, and the colour around a smaller picture
   bool dedupe = false;    // the raw, C and assembler files share alike tiles
+  Packing packing = Packing::kNone;  // --compress: the raw, C and assembler tables packed; zx0 also the rom's
   // --output: empty for names beside the input; ending in '/' a folder for
   // them; otherwise the base name of every file.
   std::string output;
@@ -67,13 +74,19 @@ struct RunFiles {
   std::vector<OutputFile> files;
   std::vector<std::vector<std::uint8_t>> owned;
   ScreenTables shared;  // the raw, C and assembler files' tables (after --dedupe)
+  // The packed sizes of shared's pattern, colour and name tables, when the
+  // run packs them (choice.packing and raw, C or assembler); zeros otherwise.
+  std::array<std::size_t, 3> packedSizes{};
 };
 
 // Fills run (which starts empty) with the files choice asks for, named by
 // runFilePath, runPreviewPath and runTiPath: NAME.CHR, NAME.CLR,
-// NAME_tms.tga, then the whole-screen files (screenFiles), NAME_P and NAME_C
-// (tiFilesFile of the plainly laid out tables), NAME.a99 (tiAssemblerText of
-// the shared tables), then NAME_tms.png. Returns kOk,
+// NAME_tms.tga, then the whole-screen files (screenFiles: NAME.SC2, the raw,
+// C and assembler files, packed with choice.packing, then NAME.rom), NAME_P
+// and NAME_C (tiFilesFile of the plainly laid out tables), NAME.a99
+// (tiAssemblerText of the shared tables), then NAME_tms.png. The shared
+// tables are sharedTables' (--dedupe, and the pixel-neutral choices with it
+// or with a packing). Returns kOk,
 // kLargerThanScreen (the outcome's path is inputPath) for a whole-screen
 // format and a picture above 256 x 192, or kCannotCreate with the PNG's path
 // when it cannot be encoded. Builds without the picture codecs (the web

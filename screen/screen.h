@@ -21,6 +21,7 @@
 
 #include "base/status.h"
 #include "colour/colour.h"
+#include "compress/compress.h"
 #include "core/conversion.h"
 #include "image/working_image.h"
 
@@ -81,6 +82,18 @@ Status layOutScreen(const Conversion& conversion, const ScreenSettings& settings
 // byte plus one is its pattern count.
 ScreenTables dedupeTiles(const ScreenTables& plain);
 
+// tables with, on every line, the choices that change no pixel made alike
+// for alike lines: a line of one colour as pattern 0x00 or 0xFF with a
+// colour byte its neighbours in the tile use, foreground and background
+// swapped (and the pattern inverted) to match the line above. Each
+// pattern's bytes follow from its own bytes only, so alike tiles stay alike.
+ScreenTables evenedTables(const ScreenTables& tables);
+
+// The tables the raw, C and asm files hold: plain, or dedupeTiles' when
+// dedupe; and with dedupe or a packing, evenedTables' instead when they
+// pack shorter (packing) or share into fewer patterns (dedupe alone).
+ScreenTables sharedTables(const ScreenTables& plain, bool dedupe, Packing packing);
+
 // The SC2 file (kSc2FileSize bytes) of plainly laid out tables: the BSAVE
 // header FE 00 00 FF 37 00 00 (start 0x0000, end 0x37FF, run 0x0000), then
 // video memory 0x0000-0x37FF: pattern table, name table 0 ... 255 in each
@@ -88,17 +101,38 @@ ScreenTables dedupeTiles(const ScreenTables& plain);
 constexpr std::size_t kSc2FileSize = 7 + 0x3800;  // 14 343
 std::vector<std::uint8_t> sc2File(const ScreenTables& plain);
 
+// The three tables, each packed on its own (packTable), in the order
+// pattern, colour, name.
+struct PackedTables {
+  Packing packing = Packing::kNone;
+  std::array<std::vector<std::uint8_t>, 3> bytes;
+};
+PackedTables packTables(const ScreenTables& tables, Packing packing);
+
 // C source for tables: a header guard, macros IDENT_PATTERN_SIZE,
 // IDENT_COLOUR_SIZE, IDENT_NAME_SIZE and IDENT_THIRD0_PATTERNS ... 2 (IDENT
 // in upper case), then `const unsigned char ident_pattern[]`,
 // ident_colour[] and ident_name[], 16 bytes a line in hexadecimal.
-// identifier must be a valid C identifier (sourceIdentifier's).
-std::string cHeaderText(const ScreenTables& tables, const std::string& identifier);
+// identifier must be a valid C identifier (sourceIdentifier's). With
+// packed tables the arrays hold packed's bytes, whose sizes are the macros
+// IDENT_PATTERN_PACKED_SIZE ... (the _SIZE macros stay the unpacked sizes).
+std::string cHeaderText(const ScreenTables& tables, const std::string& identifier, const PackedTables* packed = nullptr);
 
 // Assembler source for tables: `ident_pattern:`, `ident_colour:` and
 // `ident_name:` labels each followed by `db` lines of 16 bytes as $XX, and
 // `ident_..._size: equ N` lines; accepted by sjasmplus, pasmo and z80asm.
-std::string asmSourceText(const ScreenTables& tables, const std::string& identifier);
+// With packed tables, as cHeaderText: `ident_..._packed_size: equ N` too.
+std::string asmSourceText(const ScreenTables& tables, const std::string& identifier, const PackedTables* packed = nullptr);
+
+// The MSX cartridge (kRomSize bytes, for 0x4000-0x7FFF) that shows plainly
+// laid out tables: the header "AB" with the loader's start, the loader,
+// then the tables, packed with ZX0 when packing is kZx0 and as they are
+// otherwise. The loader sets Graphics II with the display off and
+// interrupts off, clears video memory, puts 0xD0 at 0x1B00 (no sprites),
+// unpacks or copies the tables, sets the backdrop to backdrop's low
+// nibble, turns the display on and stays there.
+constexpr std::size_t kRomSize = 0x4000;
+std::vector<std::uint8_t> romFile(const ScreenTables& plain, Packing packing, std::uint8_t backdrop);
 
 // --- TI-99/4A -------------------------------------------------------------
 
@@ -144,6 +178,9 @@ struct ScreenFileChoice {
   bool raw = false;
   bool c = false;
   bool assembler = false;
+  bool rom = false;
+  Packing packing = Packing::kNone;  // for raw, c and asm; zx0 also for rom
+  std::uint8_t romBackdrop = 1;      // the rom's backdrop colour (register 7)
 };
 
 // One file's path and bytes.
@@ -154,11 +191,16 @@ struct NamedBytes {
 
 // The chosen whole-screen files, in the order they are written, each named
 // pathOf(extension): "SC2" from the plainly laid out tables, then "pat",
-// "col", "nam", "h" and "asm" from shared (plain, or dedupeTiles' tables).
-// The C and assembler symbols are sourceIdentifier's of their files' paths.
+// "col", "nam", "h" and "asm" from shared (plain, or dedupeTiles' tables),
+// then "rom" from plain. The C and assembler symbols are sourceIdentifier's
+// of their files' paths. With a packing the raw files are pathOf("pat")
+// ".EXT" ... (EXT from packingExtension) holding the packed tables, the
+// source files hold them packed, and packedSizes (when given) gets the
+// packed sizes of shared's pattern, colour and name tables.
 std::vector<NamedBytes> screenFiles(const std::function<std::string(const std::string&)>& pathOf,
                                     const ScreenTables& plain, const ScreenTables& shared,
-                                    const ScreenFileChoice& choice);
+                                    const ScreenFileChoice& choice,
+                                    std::array<std::size_t, 3>* packedSizes = nullptr);
 
 // An identifier for the source formats from an output path: its file name up
 // to the last '.', with every character other than a letter, digit or '_'

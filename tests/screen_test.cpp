@@ -366,15 +366,23 @@ TEST(ScreenOptions, UsageErrorsWriteNothing) {
   dir.write("pic.tga", noiseTga(16, 16, 1));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--format=sc2,bmp", "pic.tga"},
-       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, ti, a99 and png, not \"sc2,bmp\".\n"},
+       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, not \"sc2,bmp\".\n"},
       {{"--format=sc2,", "pic.tga"},
-       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, ti, a99 and png, not \"sc2,\".\n"},
+       "--format takes a comma-separated list of chr, clr, tga, sc2, raw, c, asm, rom, ti, a99 and png, not \"sc2,\".\n"},
       {{"--format=", "pic.tga"}, "--format needs a value, as --format=VALUE (kovrel --help lists the options).\n"},
       {{"--place=middle", "--format=sc2", "pic.tga"}, "--place takes topleft or centre, not \"middle\".\n"},
       {{"--dedupe", "--format=sc2,png", "pic.tga"},
        "--dedupe applies to the raw, c, asm and a99 formats: name one with --format.\n"},
       {{"--dedupe=yes", "--format=raw", "pic.tga"}, "--dedupe takes no value.\n"},
-      {{"--place=centre", "pic.tga"}, "--place applies to the sc2, raw, c, asm, ti and a99 formats: name one with --format.\n"},
+      {{"--place=centre", "pic.tga"},
+       "--place applies to the sc2, raw, c, asm, rom, ti and a99 formats: name one with --format.\n"},
+      {{"--compress=lz4", "--format=raw", "pic.tga"}, "--compress takes zx0 or pletter, not \"lz4\".\n"},
+      {{"--compress=zx0", "--format=sc2", "pic.tga"},
+       "--compress=zx0 applies to the raw, c, asm and rom formats: name one with --format.\n"},
+      {{"--compress=pletter", "--format=rom", "pic.tga"},
+       "--compress=pletter applies to the raw, c and asm formats: name one with --format.\n"},
+      {{"--compress=pletter", "--format=a99", "pic.tga"},
+       "--compress=pletter applies to the raw, c and asm formats: name one with --format.\n"},
   };
   for (const auto& [args, message] : cases) {
     const RunResult run = runKovrel(dir.path(), args);

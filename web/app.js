@@ -11,12 +11,15 @@ const kTgaHeaderSize = 18;
 const kTileSide = 8;
 const kLargestZoom = 4;
 const kTvPixelAspect = 8 / 7;  // a chip pixel's width over its height on an NTSC set
-const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'ti', 'a99', 'png'];
+const kFormats = ['chr', 'clr', 'tga', 'sc2', 'raw', 'c', 'asm', 'rom', 'ti', 'a99', 'png'];
 // The program's format bits (files/run_files.h), and the formats that hold a
-// whole screen and that --dedupe shares.
-const kFormatBits = { chr: 1, clr: 2, tga: 4, sc2: 8, raw: 16, c: 32, asm: 64, png: 128, ti: 256, a99: 512 };
-const kScreenBits = 8 | 16 | 32 | 64 | 256 | 512;
+// whole screen, that --dedupe shares and that --compress packs (the
+// cartridge with ZX0 only).
+const kFormatBits = { chr: 1, clr: 2, tga: 4, sc2: 8, raw: 16, c: 32, asm: 64, png: 128, ti: 256, a99: 512,
+                      rom: 1024 };
+const kScreenBits = 8 | 16 | 32 | 64 | 256 | 512 | 1024;
 const kSharedBits = 16 | 32 | 64 | 512;
+const kPackedBits = 16 | 32 | 64;
 const kDefaultFormats = 'chr,clr,tga';
 const kServeCommand = 'python3 -m http.server -d build/web -b 127.0.0.1 8000';
 
@@ -101,6 +104,7 @@ function readSettings() {
     formats: kFormats.filter((name) => ui.settings.querySelector(`input[name=format][value=${name}]`).checked),
     centre: ui.settings.querySelector('input[name=place]:checked').value === 'centre',
     dedupe: form.dedupe.checked,
+    compress: form.compress.value,
     output: baseName(form.output.value),
   };
 }
@@ -115,8 +119,12 @@ function baseName(text) {
 // (the PNG is the page's own), and how.
 function screenRequest(settings) {
   const formats = settings.formats.reduce((sum, name) => sum | kFormatBits[name], 0) & ~kFormatBits.png;
+  // Packing: 1 ZX0, 2 Pletter, for the raw, C and assembler files (and ZX0 for the cartridge).
+  const packing = { none: 0, zx0: 1, pletter: 2 }[settings.compress] ?? 0;
+  const packs = (formats & kPackedBits) !== 0 || (packing === 1 && (formats & kFormatBits.rom) !== 0);
   return { formats, centre: settings.centre && (formats & kScreenBits) !== 0,
-           dedupe: settings.dedupe && (formats & kSharedBits) !== 0, output: settings.output };
+           dedupe: settings.dedupe && (formats & kSharedBits) !== 0, packing: packs ? packing : 0,
+           output: settings.output };
 }
 
 // Placement and sharing mean something only with the formats they shape.
@@ -128,6 +136,7 @@ function updateFileControls(settings) {
   ui.settings.elements.dedupe.disabled = (screen.formats & kSharedBits) === 0;
   // Ordered dithering spreads no error, so it takes no kernel.
   ui.settings.elements.kernel.disabled = settings.method === 'ordered';
+  ui.settings.elements.compress.disabled = (screen.formats & (kPackedBits | kFormatBits.rom)) === 0;
   $('png-note').hidden = !settings.formats.includes('png');
 }
 
@@ -169,6 +178,7 @@ function commandOptions(settings) {
   const screen = screenRequest(settings);
   if (screen.centre) options.push('--place=centre');
   if (screen.dedupe) options.push('--dedupe');
+  if (screen.packing !== 0) options.push(`--compress=${settings.compress}`);
   if (settings.output) options.push(`--output=${settings.output}`);
   return options;
 }
@@ -530,15 +540,19 @@ function offerDownloads(job, reply) {
                     [names.program.clr]: [names.clr, 'colour table', octets],
                     [names.program.tga]: [names.tga, 'preview, TGA', 'image/x-tga'] };
   const descriptions = { SC2: 'whole screen, BLOAD', pat: 'pattern table, raw', col: 'colour table, raw',
-                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler',
+                         nam: 'name table, raw', h: 'C arrays', asm: 'assembler', rom: 'MSX cartridge',
                          a99: 'TMS9900 assembler', _P: 'TI Artist pattern table', _C: 'TI Artist colour table' };
+  const packers = { zx0: 'ZX0', plet5: 'Pletter' };
   // The core's files in the program's order, the PNG last as there.
   for (const file of reply.files) {
     const [name, description, type] = renamed[file.name] ?? (() => {
-      const extension = /_[PC]$/.test(file.name) ? file.name.slice(-2)
-        : file.name.slice(file.name.lastIndexOf('.') + 1);
+      const parts = file.name.split('.');
+      const extension = /_[PC]$/.test(file.name) ? file.name.slice(-2) : parts[parts.length - 1];
       const text = ['h', 'asm', 'a99'].includes(extension);
-      return [file.name, descriptions[extension] ?? 'file', text ? 'text/plain' : octets];
+      // A packed raw table: pic.pat.zx0 is the pattern table packed with ZX0.
+      const packed = packers[extension] && parts.length > 2 ? descriptions[parts[parts.length - 2]] : undefined;
+      const described = packed ? `${packed.replace(', raw', '')}, ${packers[extension]}` : descriptions[extension];
+      return [file.name, described ?? 'file', text ? 'text/plain' : octets];
     })();
     addDownload(name, new Blob([file.bytes], { type }), description);
   }

@@ -333,18 +333,19 @@ std::string& lastPath() {
 }  // namespace
 
 // Makes the files of the last conversion that the program writes with
-// --format, --place, --dedupe and --output, through the same core function:
-// formats holds the program's format bits (files/run_files.h: 1 chr, 2 clr,
-// 4 tga, 8 sc2, 16 raw, 32 c, 64 asm, 256 ti, 512 a99; this build makes no
-// PNG, 128, which the page encodes itself); centre: --place=centre; dedupe:
-// --dedupe; the picture's file name name[0 .. nameSize) and --output's value
+// --format, --place, --dedupe, --compress and --output, through the same core
+// function: formats holds the program's format bits (files/run_files.h: 1 chr,
+// 2 clr, 4 tga, 8 sc2, 16 raw, 32 c, 64 asm, 256 ti, 512 a99, 1024 rom; this
+// build makes no PNG, 128, which the page encodes itself); centre:
+// --place=centre; dedupe: --dedupe; packing: --compress, 0 none, 1 zx0,
+// 2 pletter; the picture's file name name[0 .. nameSize) and --output's value
 // output[0 .. outputSize) (empty when not given) name them. The background
 // around a smaller picture follows the settings' background colour.
 // Returns 0, or the Status value (kLargerThanScreen for a picture above
 // 256 x 192 with a whole-screen format) with kovrel_message holding the
 // program's message and no files.
 KOVREL_EXPORT("kovrel_files")
-int kovrelFiles(unsigned formats, int centre, int dedupe, const char* name, std::size_t nameSize,
+int kovrelFiles(unsigned formats, int centre, int dedupe, int packing, const char* name, std::size_t nameSize,
                 const char* output, std::size_t outputSize) {
   kovrel::RunFiles& files = lastRunFiles();
   files = kovrel::RunFiles{};
@@ -359,6 +360,8 @@ int kovrelFiles(unsigned formats, int centre, int dedupe, const char* name, std:
   const kovrel::Settings& settings = currentSettings();
   choice.screen.backgroundColour = kovrel::backgroundColourByte(settings.palette, settings.framing.background);
   choice.dedupe = dedupe != 0;
+  choice.packing = packing == 1 ? kovrel::Packing::kZx0
+                                : (packing == 2 ? kovrel::Packing::kPletter : kovrel::Packing::kNone);
   choice.output.assign(output, outputSize);
   const kovrel::Outcome made = kovrel::runFiles(path, result.conversion, choice, files);
   if (made.status != kovrel::Status::kOk) {

@@ -8,8 +8,8 @@
 //   kernel (--method's and --kernel's names), fit ('crop',
 //   'letterbox', 'stretch' or 'original'), aspect ('square' or 'tv'),
 //   background (0xRRGGBB), fileName, screen: { formats (the program's
-//   format bits, files/run_files.h), centre, dedupe, output (--output's
-//   value, '' for none) } }.
+//   format bits, files/run_files.h), centre, dedupe, packing (--compress:
+//   0 none, 1 zx0, 2 pletter), output (--output's value, '' for none) } }.
 // Reply:    { id, ok: true, width, height, runCount, milliseconds, picture,
 //             chr, clr, preview, before, files, names, module, report }
 //   files: the files asked for but the PNG, named and made by the core as
@@ -390,8 +390,8 @@ async function handle({ id, pictureId, file, settings }) {
     return text(wasm, wasm.kovrel_path_data(), wasm.kovrel_path_size());
   };
   const names = { chr: path('CHR', false), png: path('png', true) };
-  const made = wasm.kovrel_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, at, name.length,
-                                 at + name.length, output.length);
+  const made = wasm.kovrel_files(screen.formats, screen.centre ? 1 : 0, screen.dedupe ? 1 : 0, screen.packing ?? 0,
+                                 at, name.length, at + name.length, output.length);
   wasm.kovrel_free(at);
   if (made !== 0) {
     return { id, ok: false, stage: 'conversion', picture: picture.info,

@@ -423,9 +423,15 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     { file: 'scene.tga', bytes: tga, settings: { method: 'linear', kernel: 'sierra' } },
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
       settings: { 'fit-original': true, formats: ['sc2', 'raw', 'c', 'asm'], centre: true, dedupe: true } },
-    // The TI files, a base name for every file, and the background around the picture.
     { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
-      settings: { 'fit-original': true, formats: ['ti', 'a99'], output: 'title', background: '#ffffff' } },
+      settings: { 'fit-original': true, formats: ['rom'], centre: true, compress: 'pletter' } },
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, centre: true, compress: 'zx0' } },
+    // The TI files, a base name for every file (the packed raw tables and the
+    // cartridge too), and the background around the picture.
+    { file: 'small.tga', bytes: encodeTga(photoLike(200, 120)),
+      settings: { 'fit-original': true, formats: ['ti', 'a99'], output: 'title', background: '#ffffff',
+                  compress: 'zx0' } },
   ];
   let chosen = null;
   for (const [i, { file, bytes, settings }] of cases.entries()) {
@@ -468,7 +474,8 @@ test('a PNG with a gamma chunk and a TGA give the program\'s bytes at several se
     await page.screenshot({ path: path.join(artefacts, `e-case${i}.png`), fullPage: true });
   }
   assert.equal(await page.textContent('#command'),
-               'kovrel --background=FFFFFF --format=chr,clr,tga,sc2,raw,c,asm,ti,a99 --dedupe --output=title small.tga');
+               'kovrel --background=FFFFFF --format=chr,clr,tga,sc2,raw,c,asm,rom,ti,a99 --dedupe --compress=zx0 ' +
+               '--output=title small.tga');
   assert.deepEqual(problems, []);
   await context.close();
 });
