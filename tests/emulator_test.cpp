@@ -355,7 +355,7 @@ TEST(Emulator, TheChipShowsThePreview) {
         "set too_fast_vram_access real\n"
         "set ::throttle off\nset ::mute on\n"
         "proc shot {name then} {\n"
-        "  set ::throttle on\n"
+        "  set ::throttle on; set ::maxframeskip 0\n"
         "  after time 0.2 [list guarded \"screenshot -raw {" + folder + "/$name.png}; puts stderr \\\"$name: \\$::dropped video memory accesses dropped\\\"; $then\"]\n"
         "}\n";
     if (rom == "tiles" && haveAssembler) {
