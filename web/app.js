@@ -64,6 +64,9 @@ const ui = {
   zipLine: $('zip-line'),
   downloadAll: $('download-all'),
   zipNote: $('zip-note'),
+  progressLine: $('progress-line'),
+  progress: $('progress'),
+  cancel: $('cancel'),
 };
 const kOriginalNote = ui.originalNote.textContent;
 
@@ -214,7 +217,9 @@ function msxName(name) {
 
 // The worker converts one job at a time. While it works, only the newest
 // request waits; older ones are dropped. Replies to anything but the newest
-// job are ignored.
+// job are ignored. An optimise job takes seconds: a newer request does not
+// wait for it, the busy worker is ended and a fresh one takes the request
+// (each request carries the picture and the palette).
 let worker = null;
 let jobsStarted = 0;
 let newestJob = 0;
@@ -238,7 +243,13 @@ function startWorker() {
   }
   const simd = new URLSearchParams(location.search).get('simd');
   worker = new Worker(simd === '0' ? 'worker.js?simd=0' : 'worker.js');
-  worker.onmessage = (event) => finishJob(event.data);
+  worker.onmessage = (event) => {
+    if ('progress' in event.data) {
+      showProgress(event.data);
+    } else {
+      finishJob(event.data);
+    }
+  };
   worker.onerror = (event) => {
     event.preventDefault();
     running = null;
@@ -268,6 +279,9 @@ function convert() {
   setState('working');
   ui.status.textContent = `Converting ${picture.fileName}…`;
   updateCommand();
+  if (running && running.settings.method === 'optimise') {
+    restartWorker();
+  }
   if (running) {
     waiting = job;
   } else {
@@ -275,8 +289,47 @@ function convert() {
   }
 }
 
+// Ends the worker and whatever it is doing, and starts a fresh one.
+function restartWorker() {
+  worker.onmessage = null;
+  worker.terminate();
+  running = null;
+  waiting = null;
+  ui.progressLine.hidden = true;
+  startWorker();
+}
+
+// The bar shows while an optimise job runs, with the figure the worker
+// posts; it is hidden again when the job ends.
+function showProgress({ id, progress }) {
+  if (running && running.id === id) {
+    ui.progress.value = progress;
+  }
+}
+
+// Cancel: the running job stops; the result shown before stays, with its
+// command line and downloads, or the page says nothing was converted.
+function cancel() {
+  if (!running) {
+    return;
+  }
+  newestJob = ++jobsStarted;  // no reply already on its way is shown
+  restartWorker();
+  if (shown) {
+    ui.command.textContent = commandLine(shown.job.settings, shown.job.picture.fileName);
+    ui.status.textContent = `Cancelled. Shown: the previous result, ${shown.job.picture.fileName} with the ` +
+      'command below; change a setting to convert again.';
+    setState('done');
+  } else {
+    ui.status.textContent = 'Cancelled: nothing was converted. Change a setting to convert again.';
+    setState('cancelled');
+  }
+}
+
 function startJob(job) {
   running = job;
+  ui.progress.value = 0;
+  ui.progressLine.hidden = job.settings.method !== 'optimise';
   worker.postMessage({ id: job.id, pictureId: job.picture.id, file: job.picture.file,
                        settings: { ...job.settings, fileName: job.picture.fileName,
                                    screen: screenRequest(job.settings) } });
@@ -285,6 +338,8 @@ function startJob(job) {
 function finishJob(reply) {
   const job = running;
   running = null;
+  ui.progress.value = ui.progress.max;
+  ui.progressLine.hidden = true;
   if (waiting) {
     const next = waiting;
     waiting = null;
@@ -629,6 +684,7 @@ ui.settings.addEventListener('input', (event) => {
   convert();
 });
 ui.settings.addEventListener('submit', (event) => event.preventDefault());
+ui.cancel.addEventListener('click', cancel);
 
 ui.palette.addEventListener('change', () => {
   paletteFile = null;

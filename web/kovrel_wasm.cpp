@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -96,11 +97,40 @@ void keepBefore(Result& result, const kovrel::WorkingImage& fitted) {
   result.adjusted = std::move(adjusted);
 }
 
+// The page's progress bar: called with each percentage the conversion
+// reports, as it runs.
+extern "C" __attribute__((import_module("kovrel"), import_name("progress"))) void pageProgress(int percent);
+
+// The figures the core writes ("\b\b\b 7%" each time the share done rises)
+// go to pageProgress.
+ssize_t writeProgress(void*, const char* text, std::size_t size) {
+  int figure = -1;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      figure = (figure < 0 ? 0 : figure * 10) + (text[i] - '0');
+    } else if (text[i] == '%' && figure >= 0) {
+      pageProgress(figure);
+      figure = -1;
+    }
+  }
+  return static_cast<ssize_t>(size);
+}
+
+// Where the figures go: a stream to pageProgress, opened once. Only the
+// optimiser reports them: the other methods end before a bar would help.
+std::FILE* progressFile(const kovrel::Settings& settings) {
+  if (settings.method != kovrel::Method::kOptimise) {
+    return nullptr;
+  }
+  static std::FILE* const file = fopencookie(nullptr, "w", {nullptr, writeProgress, nullptr, nullptr});
+  return file;
+}
+
 int convertDecoded(Result& result, kovrel::Picture picture) {
   result.width = picture.image->width;
   result.height = picture.image->height;
   keepBefore(result, *picture.image);
-  result.conversion = kovrel::convertPicture(std::move(picture), currentSettings(), nullptr);
+  result.conversion = kovrel::convertPicture(std::move(picture), currentSettings(), progressFile(currentSettings()));
   return static_cast<int>(result.status);
 }
 

@@ -22,6 +22,8 @@
 //             'conversion'), picture }
 //   picture: { kind ('tga' or 'decoded'), width, height, animated, scaled }
 //   describes the picture as read (scaled: the browser shrank it first).
+// While an optimise conversion runs, also { id, progress } messages: the
+// share done, 0 ... 99 as the command line's figure, then 100.
 'use strict';
 
 importScripts('png_decode.js');
@@ -44,9 +46,21 @@ const kSimdProbe = new Uint8Array([
   0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0, 65, 0, 253, 15,
   253, 98, 11]);
 
+// The job converting now; the module's progress figures are posted as
+// { id, progress } while it runs (the page's progress bar).
+let convertingJob = null;
+function postProgress(percent) {
+  if (convertingJob !== null) {
+    self.postMessage({ id: convertingJob, progress: percent });
+  }
+}
+
 function wasiStubs(module) {
   const stubs = {};
   for (const entry of WebAssembly.Module.imports(module)) {
+    if (entry.module === 'kovrel' && entry.name === 'progress' && entry.kind === 'function') {
+      continue;
+    }
     if (entry.module !== 'wasi_snapshot_preview1' || entry.kind !== 'function') {
       throw new Error(`the converter needs an unexpected import: ${entry.module}.${entry.name}`);
     }
@@ -54,7 +68,7 @@ function wasiStubs(module) {
       ? (code) => { throw new Error(`the converter exited with status ${code}`); }
       : () => kWasiNoSys;
   }
-  return { wasi_snapshot_preview1: stubs };
+  return { wasi_snapshot_preview1: stubs, kovrel: { progress: postProgress } };
 }
 
 // ?simd=0 in the worker's address forces the build without SIMD (tests).
@@ -369,7 +383,16 @@ async function handle({ id, pictureId, file, settings }) {
     return { id, ok: false, stage: 'palette', message: problem, picture: picture.info };
   }
   const start = performance.now();
-  const status = wasm.kovrel_convert();
+  convertingJob = id;
+  let status;
+  try {
+    status = wasm.kovrel_convert();
+    if (settings.method === 'optimise') {
+      postProgress(100);  // the core stops its figures at 99
+    }
+  } finally {
+    convertingJob = null;
+  }
   const milliseconds = performance.now() - start;
   if (status !== 0) {
     return { id, ok: false, stage: 'conversion', picture: picture.info,

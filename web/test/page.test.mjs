@@ -1198,3 +1198,65 @@ test('the perceived difference beside the result is the one --report prints', kT
   assert.deepEqual(problems, []);
   await context.close();
 });
+
+// Starts an optimise run with act and waits until its bar has moved;
+// window.barSeen holds the values the bar showed, workersEnded counts the
+// workers ended.
+async function startOptimise(page, act) {
+  await page.evaluate(() => {
+    window.barSeen = [];
+    if (window.workersEnded === undefined) {
+      window.workersEnded = 0;
+      const terminate = Worker.prototype.terminate;
+      Worker.prototype.terminate = function end() { window.workersEnded += 1; terminate.call(this); };
+      const line = document.getElementById('progress-line');
+      new MutationObserver(() => line.hidden || window.barSeen.push(line.firstElementChild.value))
+        .observe(line, { attributes: true, subtree: true });
+    }
+  });
+  await act();
+  await page.waitForFunction(() => window.barSeen.some((v) => v > 0 && v < 100), null, { timeout: 60_000 });
+}
+
+test('optimise shows its progress, can be cancelled, and gives way to a newer request', kTimeout, async () => {
+  const { context, page, problems } = await openPage();
+  const first = encodeTga(photoLike(256, 192));
+  const second = encodePng(photoLike(200, 150));
+  assert.equal(await choosePicture(page, 'scene.tga', 'application/octet-stream', first), 'done');
+  // The bar rises step by step to the end, and goes.
+  await startOptimise(page, () => page.selectOption('[name=method]', 'optimise'));
+  assert.equal(await finished(page), 'done');
+  const seen = await page.evaluate(() => window.barSeen);
+  assert.ok(seen.every((value, i) => i === 0 || value >= seen[i - 1]), `the bar went back: ${seen}`);
+  assert.ok(seen.filter((value) => value > 0 && value < 100).length >= 10, `too few steps: ${seen}`);
+  assert.deepEqual([seen.at(-1), await page.isHidden('#progress-line')], [100, true]);
+
+  // Cancel: the previous (classic) result stays, with its command and files.
+  await page.selectOption('[name=method]', 'classic');
+  assert.equal(await finished(page), 'done');
+  await startOptimise(page, () => page.selectOption('[name=method]', 'optimise'));
+  await page.screenshot({ path: path.join(artefacts, 'p-optimising.png'), fullPage: true });
+  await page.click('#cancel');
+  assert.equal(await finished(page), 'done');
+  assert.match(await page.textContent('#status'), /^Cancelled\. Shown: the previous result/);
+  const kept = await assertSameAsProgram(page, path.join(artefacts, 'p-cancelled'), { 'scene.tga': first }, 'cancel');
+  assert.doesNotMatch(kept, /optimise/);
+
+  // A setting, then a picture, changed while optimise runs: the busy worker
+  // is ended and the newest request's result is the program's.
+  const interruptions = [
+    { act: () => setControl(page, 'dither', 55), inputs: { 'scene.tga': first }, expect: /--dither=55 --method=opt/ },
+    { act: () => page.setInputFiles('#picture', { name: 'next.png', mimeType: 'image/png', buffer: second }),
+      inputs: { 'next.png': second }, expect: /--method=optimise .*next\.png$/ },
+  ];
+  for (const [i, { act, inputs, expect }] of interruptions.entries()) {
+    await startOptimise(page, () => setControl(page, 'dither', 90));  // optimise is still chosen
+    const ended = await page.evaluate(() => window.workersEnded);
+    await act();
+    assert.equal(await page.evaluate(() => window.workersEnded), ended + 1, `case ${i}: the busy worker stays`);
+    assert.equal(await finished(page), 'done');
+    assert.match(await assertSameAsProgram(page, path.join(artefacts, `p-newer${i}`), inputs, `case ${i}`), expect);
+  }
+  assert.deepEqual(problems, []);
+  await context.close();
+});
