@@ -415,7 +415,7 @@ void PerceptualField::filterWindow(int fromY, int toY, int fromX, int toX) {
   }
 }
 
-double PerceptualField::estimate(const PixelChange* changes, int count) {
+double PerceptualField::firstOrder(const PixelChange* changes, int count) {
   // All the changes lie on one row.
   const int changedY = changes[0].y;
   int lowX = width_, highX = -1;
@@ -423,12 +423,13 @@ double PerceptualField::estimate(const PixelChange* changes, int count) {
     lowX = std::min(lowX, changes[i].x);
     highX = std::max(highX, changes[i].x);
   }
-  const int lowY = changedY;
-  const int highY = changedY;
+  lowX_ = lowX;
+  highX_ = highX;
+  changedY_ = changedY;
   x0_ = std::max(0, lowX - radius_);
   x1_ = std::min(width_ - 1, highX + radius_);
-  y0_ = std::max(0, lowY - radius_);
-  y1_ = std::min(height_ - 1, highY + radius_);
+  y0_ = std::max(0, changedY - radius_);
+  y1_ = std::min(height_ - 1, changedY + radius_);
   const int w = x1_ - x0_ + 1;
   const int h = y1_ - y0_ + 1;
   const std::size_t area = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -483,7 +484,16 @@ double PerceptualField::estimate(const PixelChange* changes, int count) {
       linear += static_cast<double>(sum);
     }
   }
+  return linear;
+}
 
+double PerceptualField::correction() {
+  const int lowX = lowX_;
+  const int highX = highX_;
+  const int lowY = changedY_;
+  const int highY = changedY_;
+  const int w = x1_ - x0_ + 1;
+  const std::size_t imageWidth = static_cast<std::size_t>(width_);
   // Near the changes, where the filtered values move most, exactly: the
   // first-order terms there are replaced by the true change.
   const int coreX0 = std::max(0, lowX - coreRadius_);
@@ -514,7 +524,12 @@ double PerceptualField::estimate(const PixelChange* changes, int count) {
     }
     core += rowDelta;
   }
-  return linear + core;
+  return core;
+}
+
+double PerceptualField::estimate(const PixelChange* changes, int count) {
+  const double linear = firstOrder(changes, count);
+  return linear + correction();
 }
 
 void PerceptualField::commitTrial() {

@@ -52,6 +52,11 @@ class PerceptualField {
   // filter's reach, where the filtered values move little. Nothing is kept
   // until commitTrial.
   double estimate(const PixelChange* changes, int count);
+  // estimate in two steps: the first-order change over the whole reach
+  // (which readies the trial, as estimate does), then what the exact
+  // values near the changes add to it. A trial may stop after the first.
+  double firstOrder(const PixelChange* changes, int count);
+  double correction();
   // Makes the last estimate's changes: the filtered values in their reach
   // exactly. The errors and gradients there, and the total, follow at the
   // next refresh.
@@ -97,6 +102,7 @@ class PerceptualField {
 
   // The last trial's window and values.
   int x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
+  int lowX_ = 0, highX_ = 0, changedY_ = 0;  // the changed pixels
   std::vector<float> trialFiltered_[3];
   std::vector<float> trialError_;
   int staleFrom_ = 0;  // the rows whose errors lag their filtered values

@@ -1,5 +1,6 @@
 #include "quantise/optimise.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "quality/perceptual.h"
@@ -12,6 +13,15 @@ namespace {
 // that rounding noise never flips a pixel back and forth.
 constexpr double kLeastGain = 1e-3;
 
+// The weight of the line's mean error against its pixels' own in choosing
+// the pair tried besides the neighbouring lines' (trying the best two or
+// four instead cost time and gained little).
+constexpr float kMeanWeight = 4.0f;
+// The weight of the error seen from afar against that from near, a little
+// below one: from near is where the picture stays furthest from the
+// original, while from afar it stays well within linear's error.
+constexpr double kFarWeight = 0.85;
+
 struct Optimiser {
   const Quantiser& q;
   int width;   // the picture's
@@ -19,6 +29,7 @@ struct Optimiser {
   int columns;  // tile columns
   Opponent colour[kPaletteSize];
   std::vector<std::uint8_t> index;  // each picture pixel's colour
+  std::vector<Opponent> target;     // each picture pixel's colour before quantising
   PerceptualField near;
   PerceptualField far;
 
@@ -45,7 +56,15 @@ struct Optimiser {
     if (count == 0) {
       return false;
     }
-    if (!(-(near.estimate(changes, count) + far.estimate(changes, count)) > kLeastGain)) {
+    const double nearFirst = near.firstOrder(changes, count);
+    const double farFirst = far.firstOrder(changes, count);
+    // The exact part near the changes mostly adds error (the error is
+    // close to convex there), so a change that gains nothing to first
+    // order is not worth it.
+    if (!(-(nearFirst + kFarWeight * farFirst) > 0)) {
+      return false;
+    }
+    if (!(-(nearFirst + near.correction() + kFarWeight * (farFirst + far.correction())) > kLeastGain)) {
       return false;
     }
 
@@ -56,6 +75,60 @@ struct Optimiser {
           wanted[k];
     }
     return true;
+  }
+
+  // The pair most worth a trial on the line at x0, y, besides current:
+  // each pair's pixels are given by carrying the whole error along the
+  // line (so that its mix comes out right), and scored on the pixels' own
+  // errors and on the line's mean error, in the opponent planes. Writes
+  // the pair and its pixels' colours.
+  void proposal(int x0, int y, const LineChoice& current, std::uint8_t (&pair)[2],
+                std::uint8_t (&colours)[kTileLinePixels]) const {
+    const int n = std::min(kTileLinePixels, width - x0);
+    const Opponent* t = &target[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                                static_cast<std::size_t>(x0)];
+    float best = 0;
+    bool found = false;
+    for (int h = 1; h < kPaletteSize; ++h) {
+      for (int f = h + 1; f < kPaletteSize; ++f) {
+        if (h == current.background && f == current.foreground) {
+          continue;
+        }
+        float carried[3] = {0, 0, 0};
+        float own = 0;
+        std::uint8_t picked[kTileLinePixels] = {};
+        for (int k = 0; k < n; ++k) {
+          float dh = 0, df = 0;
+          float v[3];
+          for (int c = 0; c < 3; ++c) {
+            v[c] = t[k].o[c] + carried[c];
+            const float eh = v[c] - colour[h].o[c];
+            const float ef = v[c] - colour[f].o[c];
+            dh += eh * eh;
+            df += ef * ef;
+          }
+          const int c0 = df < dh ? f : h;
+          picked[k] = static_cast<std::uint8_t>(c0);
+          for (int c = 0; c < 3; ++c) {
+            carried[c] = v[c] - colour[c0].o[c];
+            const float e = t[k].o[c] - colour[c0].o[c];
+            own += e * e;
+          }
+        }
+        // What is still carried at the end is the line's summed error.
+        const float mean = (carried[0] * carried[0] + carried[1] * carried[1] + carried[2] * carried[2]) /
+                           static_cast<float>(n);
+        const float score = own + kMeanWeight * mean;
+        if (found && !(score < best)) {
+          continue;
+        }
+        found = true;
+        best = score;
+        pair[0] = static_cast<std::uint8_t>(h);
+        pair[1] = static_cast<std::uint8_t>(f);
+        std::copy_n(picked, kTileLinePixels, colours);
+      }
+    }
   }
 
   std::uint8_t nearer(std::uint8_t from, std::uint8_t a, std::uint8_t b) const {
@@ -137,16 +210,18 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
       current[i] = colour[index[i]];
     }
   }
-  const std::vector<Opponent> before = opponentsOf(original);
+  std::vector<Opponent> before = opponentsOf(original);
   Optimiser o{q,
               width,
               height,
               columns,
               {},
               std::move(index),
+              {},
               PerceptualField(before, current, width, height, kNearSamplesPerDegree),
               PerceptualField(before, current, width, height, kFarSamplesPerDegree)};
   std::copy(std::begin(colour), std::end(colour), std::begin(o.colour));
+  o.target = std::move(before);
 
   // Rows and columns are visited spread out (bit-reversed order), not top
   // to bottom: a greedy pass in raster order settles each region's error
@@ -185,6 +260,18 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
               ++kept;
             }
           }
+          // The pair that suits the line's own pixels best.
+          {
+            std::uint8_t pair[2] = {choice.background, choice.foreground};
+            std::uint8_t colours[kTileLinePixels] = {};
+            std::copy_n(now, std::min(kTileLinePixels, width - x0), colours);
+            o.proposal(x0, y, choice, pair, colours);
+            if (o.tryColours(x0, y, colours)) {
+              choice.background = pair[0];
+              choice.foreground = pair[1];
+              ++kept;
+            }
+          }
           // Flips between the line's two colours.
           for (int k = 0; k < kTileLinePixels && x0 + k < width; ++k) {
             std::uint8_t wanted[kTileLinePixels] = {};
@@ -194,6 +281,25 @@ std::uint32_t optimiseLines(const Quantiser& q, const WorkingImage& original, Wo
             wanted[k] = now[k] == choice.background ? choice.foreground : choice.background;
             if (o.tryColours(x0, y, wanted)) {
               ++kept;
+            }
+          }
+          // Swaps of neighbouring pixels of different colours: a dot moved
+          // by one, which two flips would only make through a worse picture.
+          // From the second pass on, when the flips have settled (in the
+          // first they cost time for little).
+          if (sweep > 0) {
+            for (int k = 0; k + 1 < kTileLinePixels && x0 + k + 1 < width; ++k) {
+              if (now[k] == now[k + 1]) {
+                continue;
+              }
+              std::uint8_t wanted[kTileLinePixels] = {};
+              for (int j = 0; j < kTileLinePixels && x0 + j < width; ++j) {
+                wanted[j] = now[j];
+              }
+              std::swap(wanted[k], wanted[k + 1]);
+              if (o.tryColours(x0, y, wanted)) {
+                ++kept;
+              }
             }
           }
           // The mask from the pixels; the padding's pixels take the background.

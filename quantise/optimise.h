@@ -1,12 +1,14 @@
 // The optimiser: improves a quantised picture as it is perceived, in the
-// manner of Direct Binary Search. Per TileLine in raster order it flips
-// pixels between the line's two colours and tries the pairs of the
-// neighbouring lines (each pixel taking the nearer colour of the pair), and
-// keeps a change only when it lowers the perceived difference from the
-// original: the sum of the S-CIELAB Delta E at 24 and at 48 pixels per
-// degree, so that the picture holds up from near and from afar (estimated
-// per change as quality/perceptual_field.h says, the filtered picture kept
-// exact). Sweeps repeat while they gain, up to a limit. Deterministic: the same bytes on every machine
+// manner of Direct Binary Search. Per TileLine it tries the pairs of the
+// neighbouring lines (each pixel taking the nearer colour of the pair) and
+// the pair that suits the line's own pixels best (with the pixels that
+// carrying the error along the line gives it), flips pixels between the
+// line's two colours and, from the second sweep on, swaps neighbouring
+// pixels; it keeps a change only when it lowers the perceived difference
+// from the original: the S-CIELAB Delta E at 24 pixels per degree plus
+// 0.85 x that at 48, so that the picture holds up from near and from afar
+// (estimated per change as quality/perceptual_field.h says, the filtered
+// picture kept exact). Deterministic: the same bytes on every machine
 // (quality/perceptual_field.h).
 #pragma once
 

@@ -6,11 +6,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/conversion.h"
+#include "quantise/optimise.h"
 #include "quality/perceptual.h"
 #include "quality/perceptual_field.h"
 #include "test_pictures.h"
@@ -182,6 +184,38 @@ TEST(Optimise, TablesShowThePreviewAndItLooksCloser) {
       };
       EXPECT_LT(better, of(classic)) << ppd;
       EXPECT_LT(better, of(linear)) << ppd;
+    }
+  }
+}
+
+// A flat field of one palette colour, started from lines that all hold
+// another pair: no neighbouring line offers the colour, so only the pair
+// tried for the line's own pixels can reach it, and every pixel must end
+// as that colour exactly.
+TEST(Optimise, ReachesAPairNoNeighbourHolds) {
+  const Quantiser q = makeQuantiser(kMamePalette, kFullStrength);
+  for (const int colour : {3, 6, 8, 11, 15}) {
+    SCOPED_TRACE(colour);
+    auto original = std::make_unique<WorkingImage>();
+    original->width = 19;  // part of a tile column
+    original->height = 10;
+    for (int y = 0; y < original->height; ++y) {
+      for (int x = 0; x < original->width; ++x) {
+        for (int c = 0; c < kChannels; ++c) {
+          original->pixel(x, y)[c] = q.palette.colour[colour][c];
+        }
+      }
+    }
+    auto image = std::make_unique<WorkingImage>(*original);
+    std::vector<LineChoice> choices(static_cast<std::size_t>(image->tileColumns() * image->tileRows() * kTileSide),
+                                    LineChoice{1, 2, 0});
+    optimiseLines(q, *original, *image, choices.data());
+    for (int y = 0; y < original->height; ++y) {
+      for (int x = 0; x < original->width; ++x) {
+        for (int c = 0; c < kChannels; ++c) {
+          ASSERT_EQ(image->pixel(x, y)[c], original->pixel(x, y)[c]) << x << ", " << y;
+        }
+      }
     }
   }
 }
