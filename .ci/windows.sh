@@ -6,8 +6,9 @@
 #
 #   bash .ci/windows.sh [--no-check]
 #
-# Installs what it needs from Debian, builds libpng and libjpeg-turbo from
-# Debian's source packages, and GoogleTest from libgtest-dev's sources, with
+# Installs what it needs from Debian, builds libpng, libjpeg-turbo, giflib
+# and libwebp from Debian's source packages, and GoogleTest from
+# libgtest-dev's sources, with
 # the mingw toolchain as static libraries in build-windows/deps (kept there:
 # a second run skips them), then the program
 # with cmake/mingw-w64.cmake. Leaves build-windows/kovrel.exe. Unless
@@ -21,7 +22,7 @@ deps=$out/deps
 host=x86_64-w64-mingw32
 
 packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm dpkg-dev wine wine64 cmake ninja-build libstb-dev
-          libgtest-dev python3 bsdutils netpbm libjpeg-turbo-progs)
+          libgtest-dev python3 bsdutils netpbm libjpeg-turbo-progs webp)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -36,6 +37,7 @@ fi
 # apt configuration is left as it was.
 fetch_sources() {
   local apt=$out/apt
+  rm -rf "$deps/src"
   mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$deps/src"
   local found=0
   for f in /etc/apt/sources.list.d/*.sources; do
@@ -56,7 +58,7 @@ fetch_sources() {
   # own version of the package is the fallback.
   local codename
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  for package in libpng1.6 libjpeg-turbo; do
+  for package in "$@"; do
     (cd "$deps/src" && { apt-get "${options[@]}" source "$package" ||
                          apt-get "${options[@]}" source "$package/$codename"; })
   done
@@ -66,7 +68,7 @@ toolchain=$root/cmake/mingw-w64.cmake
 if [ ! -f "$deps/lib/libpng16.a" ] || [ ! -f "$deps/lib/libjpeg.a" ]; then
   echo "== mingw libpng and libjpeg-turbo from Debian's source packages"
   rm -rf "$deps"
-  fetch_sources
+  fetch_sources libpng1.6 libjpeg-turbo
   png_src=$(find "$deps/src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -1)
   jpeg_src=$(find "$deps/src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)
   cmake -S "$png_src" -B "$deps/build-png" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
@@ -79,6 +81,32 @@ if [ ! -f "$deps/lib/libpng16.a" ] || [ ! -f "$deps/lib/libjpeg.a" ]; then
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DCMAKE_ASM_NASM_COMPILER=nasm
   cmake --build "$deps/build-jpeg" -j2 --target install
   rm -rf "$deps/src" "$deps/build-png" "$deps/build-jpeg" "$out/apt"
+fi
+
+# giflib and libwebp (with libwebpdemux), for the GIF and WebP readers.
+# giflib's source package builds with a plain Makefile meant for Unix
+# shared libraries, so its eight library files are compiled here directly.
+if [ ! -f "$deps/lib/libgif.a" ] || [ ! -f "$deps/lib/libwebpdemux.a" ]; then
+  echo "== mingw giflib and libwebp from Debian's source packages"
+  fetch_sources giflib libwebp
+  gif_src=$(find "$deps/src" -maxdepth 1 -type d -name 'giflib-*' | head -1)
+  webp_src=$(find "$deps/src" -maxdepth 1 -type d -name 'libwebp-*' | head -1)
+  mkdir -p "$deps/build-gif" "$deps/include" "$deps/lib"
+  gif_objects=()
+  for c in dgif_lib egif_lib gifalloc gif_err gif_font gif_hash openbsd-reallocarray quantize; do
+    $host-gcc -O2 -c "$gif_src/$c.c" -o "$deps/build-gif/$c.o"
+    gif_objects+=("$deps/build-gif/$c.o")
+  done
+  rm -f "$deps/lib/libgif.a"
+  $host-ar rcs "$deps/lib/libgif.a" "${gif_objects[@]}"
+  cp "$gif_src/gif_lib.h" "$deps/include/"
+  cmake -S "$webp_src" -B "$deps/build-webp" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" -DBUILD_SHARED_LIBS=OFF \
+    -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF \
+    -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_WEBPMUX=OFF \
+    -DWEBP_BUILD_EXTRAS=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF
+  cmake --build "$deps/build-webp" -j2 --target install
+  rm -rf "$deps/src" "$deps/build-gif" "$deps/build-webp" "$out/apt"
 fi
 
 # GoogleTest from Debian's libgtest-dev sources, for the seam's unit tests

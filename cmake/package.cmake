@@ -15,7 +15,7 @@ file(MAKE_DIRECTORY ${KOVREL_PACKAGE_FILES})
 # The copyright file: Kovrel's own words, then each library's Debian notice
 # when this system has it.
 file(READ ${CMAKE_CURRENT_SOURCE_DIR}/package/copyright KOVREL_COPYRIGHT)
-foreach(notice IN ITEMS libpng16-16 libjpeg62-turbo zlib1g)
+foreach(notice IN ITEMS libpng16-16 libjpeg62-turbo zlib1g libgif7 libwebp7 libwebpdemux2 libstb0)
   if(EXISTS /usr/share/doc/${notice}/copyright)
     file(READ /usr/share/doc/${notice}/copyright text)
     string(APPEND KOVREL_COPYRIGHT "\n\n==== ${notice} (Debian's copyright file)\n\n${text}")
@@ -46,7 +46,7 @@ set(CPACK_PACKAGE_VENDOR "Kovrel developers")
 set(CPACK_PACKAGE_CONTACT "${KOVREL_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "picture to TMS9918 screen 2 converter")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Kovrel converts PNG, JPEG and TGA pictures into the pattern and colour\ntables of the TMS9918 Graphics II mode (screen 2), for MSX, ColecoVision,\nSG-1000 and TI-99/4A graphics and games, with a preview picture.")
+    "Kovrel converts PNG, JPEG, GIF, BMP, WebP and TGA pictures into the\npattern and colour tables of the TMS9918 Graphics II mode (screen 2),\nfor MSX, ColecoVision, SG-1000 and TI-99/4A graphics and games, with a\npreview picture.")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -5,11 +5,13 @@
 
 Every case of CASES runs both programs in fresh folders holding the same
 input files: every file either leaves must be byte-identical, and so must the
-console text (the seconds figure masked; Windows ends lines with CR LF) and
+console text on both streams (the seconds figure masked; Windows ends lines
+with CR LF) and
 the exit status. Then the faults only Windows meets, each with what must
 happen, and with the test build of the program (kovrel_hooked.exe) Ctrl-C
 at chosen steps of the write stage. Exits 1 on any difference. Needs wine, and for the inputs cjpeg
-(libjpeg-turbo-progs) and tgatoppm (netpbm).
+(libjpeg-turbo-progs), netpbm (tgatoppm, ppmtobmp, pnmquant, pamtogif) and
+cwebp (webp).
 """
 import difflib
 import os
@@ -45,6 +47,23 @@ CASES = [
     ("small picture placed", ["small.tga"], ["--place=centre", "--format=sc2,raw,asm", "small.tga"]),
     ("odd size", ["odd.tga"], ["--format=chr,clr,tga,c", "odd.tga"]),
     ("in a sub folder", ["sub/ab.tga"], ["--format=chr,clr,c", "sub/ab.tga"]),
+    ("gif", ["coffee.gif"], ["--format=chr,clr,png,sc2", "coffee.gif"]),
+    ("bmp", ["chelsea.bmp"], ["--format=chr,clr,png,c", "chelsea.bmp"]),
+    ("webp, lossy", ["coffee.webp"], ["--format=chr,clr,png,asm", "coffee.webp"]),
+    ("webp, lossless with alpha", ["alpha.webp"], ["--background=204060", "--fit=letterbox", "alpha.webp"]),
+    ("linear", ["coffee.tga"], ["--method=linear", "--format=chr,clr,png", "coffee.tga"]),
+    ("linear, stucki", ["chelsea.tga"], ["--method=linear", "--kernel=stucki", "--format=chr,clr,png",
+                                         "chelsea.tga"]),
+    ("ordered", ["chelsea.tga"], ["--method=ordered", "--format=chr,clr,png", "chelsea.tga"]),
+    ("optimise, small", ["small.tga"], ["--method=optimise", "--report", "--format=chr,clr,png", "small.tga"]),
+    ("report", ["coffee.tga"], ["--report", "coffee.tga"]),
+    ("all table formats", ["odd.tga"], ["--format=ti,a99,sc2,raw,c,asm,png", "odd.tga"]),
+    ("output base name", ["chelsea.tga", "sub/"], ["--output=sub/title", "--format=chr,clr,ti,a99,c",
+                                                   "chelsea.tga"]),
+    ("batch with a bad file", ["small.tga", "odd.tga", "text.tga"], ["--batch", "--format=chr,clr,png",
+                                                                      "small.tga", "text.tga", "odd.tga"]),
+    ("batch, quiet", ["small.tga", "cut.tga", "text.tga"], ["--batch", "--quiet", "small.tga", "cut.tga",
+                                                            "text.tga"]),
     # Error cases: the same message and exit status, no file written.
     ("cut-short tga", ["cut.tga"], ["cut.tga"]),
     ("not a picture", ["text.tga"], ["text.tga"]),
@@ -54,9 +73,12 @@ CASES = [
     ("no picture", [], []),
     ("too large for the screen", ["wide.tga"], ["--format=sc2", "wide.tga"]),
     ("folder in an output's place", ["chelsea.tga", "chelsea.CLR/"], ["chelsea.tga"]),
+    ("quiet, an error", ["text.tga"], ["--quiet", "text.tga"]),
+    ("bad method", ["chelsea.tga"], ["--method=best", "chelsea.tga"]),
 ]
 
 SECONDS = re.compile(rb"in \d+\.\d\d seconds")
+WINE_NOTE = re.compile(rb"^wine: Unhandled .*\n", re.M)
 
 
 def tga(width, height, colour):
@@ -109,6 +131,15 @@ def make_inputs(folder):
                          capture_output=True).stdout
     jpeg = subprocess.run(["cjpeg", "-quality", "85"], input=ppm, check=True, capture_output=True).stdout
     put("turned.jpg", exif_orientation(jpeg, 6))
+    # The other readers' inputs, made by their own encoders.
+    def convert(command, data):
+        return subprocess.run(command, input=data, check=True, capture_output=True).stdout
+    chelsea_ppm = convert(["tgatoppm"], chelsea)
+    put("chelsea.bmp", convert(["ppmtobmp"], chelsea_ppm))
+    put("coffee.gif", convert(["pamtogif"], convert(["pnmquant", "256"], ppm)))
+    put("coffee.ppm", ppm)
+    subprocess.run(["cwebp", "-quiet", "-q", "80", "coffee.ppm", "-o", "coffee.webp"], cwd=folder, check=True)
+    subprocess.run(["cwebp", "-quiet", "-lossless", "alpha.png", "-o", "alpha.webp"], cwd=folder, check=True)
 
 
 def text_difference(linux, windows):
@@ -145,9 +176,19 @@ class Runner:
     def run(self, windows, folder, args):
         command = ["wine", self.windows] if windows else [self.linux]
         done = subprocess.run(command + args, cwd=folder, env=self.env, capture_output=True, timeout=300)
-        out = SECONDS.sub(b"in N seconds", done.stdout)
+        # Both streams: under --quiet the errors and warnings go to standard
+        # error.
+        out = SECONDS.sub(b"in N seconds", done.stdout + b"--- standard error\n" + done.stderr)
         if windows:
             out = out.replace(b"\r\n", b"\n")
+            # Wine's own helper processes share the console, and wine 8's
+            # driver host (winedevice.exe, in ntoskrnl.exe) now and then
+            # faults at start, saying so on standard error. Such a line is
+            # shown, not compared: a fault in kovrel.exe itself ends it with
+            # the fault's status, and the exit status is still compared.
+            for line in WINE_NOTE.findall(out):
+                print("note %s: %s" % (" ".join(args), line.decode(errors="replace").strip()))
+            out = WINE_NOTE.sub(b"", out)
         return done.returncode, out
 
     def fail(self, case, what):
