@@ -291,7 +291,10 @@ function convert() {
 
 // Ends the worker and whatever it is doing, and starts a fresh one.
 function restartWorker() {
+  // A worker ended while it still loads its scripts reports their failed
+  // fetch as an error: the old worker's handlers go with it.
   worker.onmessage = null;
+  worker.onerror = null;
   worker.terminate();
   running = null;
   waiting = null;

@@ -204,8 +204,7 @@ function browserDecodes(bytes) {
   return (bytes[0] === 0x89 && ascii(1, 3) === 'PNG') ||
     (bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff) ||
     ascii(0, 3) === 'GIF' || ascii(0, 2) === 'BM' ||
-    (ascii(0, 4) === 'RIFF' && ascii(8, 4) === 'WEBP') ||
-    ascii(0, 4) === '\u0000\u0000\u0001\u0000';  // ICO
+    (ascii(0, 4) === 'RIFF' && ascii(8, 4) === 'WEBP');
 }
 
 function looksLikeSvg(bytes) {
