@@ -4,21 +4,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "quality/scielab.h"
+
 namespace kovrel {
 namespace {
 
-// The matrices and Gaussians of quality/perceptual.cpp; see there.
-constexpr double kRgbToXyz[3][3] = {{0.4124, 0.3576, 0.1805}, {0.2126, 0.7152, 0.0722}, {0.0193, 0.1192, 0.9505}};
-constexpr double kXyzToOpponent[3][3] = {{0.2787336, 0.7218031, -0.1065520},
-                                         {-0.4487736, 0.2898056, 0.0771569},
-                                         {0.0859513, -0.5899859, 0.5011089}};
-struct Gaussian {
-  double weight;
-  double spread;  // degrees
-};
-constexpr Gaussian kLuminance[] = {{0.921, 0.0283}, {0.105, 0.133}, {-0.108, 4.336}};
-constexpr Gaussian kRedGreen[] = {{0.531, 0.0392}, {0.330, 0.494}};
-constexpr Gaussian kBlueYellow[] = {{0.488, 0.0536}, {0.371, 0.386}};
+using scielab::Gaussian;
+using scielab::kBlueYellow;
+using scielab::kLuminance;
+using scielab::kRedGreen;
+using scielab::kRgbToXyz;
+using scielab::kXyzToOpponent;
 
 // Rounds to whole 2^-bits steps: a value computed by a library function
 // that may differ in its last place between machines becomes the same

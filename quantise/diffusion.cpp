@@ -256,11 +256,7 @@ std::uint32_t quantiseDiffused(const Diffuser& d, WorkingImage& image, std::FILE
       if (choices != nullptr) {
         choices[y * columns + column] = choice;
       }
-      const int figure = progressFigure(runCount, total);
-      if (progress != nullptr && figure >= 0) {
-        std::fprintf(progress, "\b\b\b%2i%%", figure);
-        std::fflush(progress);
-      }
+      reportProgress(progress, runCount, total);
       ++runCount;
     }
   }

@@ -90,11 +90,7 @@ std::uint32_t quantiseOrdered(const Diffuser& d, int strength, WorkingImage& ima
       if (choices != nullptr) {
         choices[y * columns + column] = choice;
       }
-      const int figure = progressFigure(runCount, total);
-      if (progress != nullptr && figure >= 0) {
-        std::fprintf(progress, "\b\b\b%2i%%", figure);
-        std::fflush(progress);
-      }
+      reportProgress(progress, runCount, total);
       ++runCount;
     }
   }

@@ -103,6 +103,16 @@ void commitLine(const Quantiser& q, WorkingImage& image, int x0, int y, const Li
 // when completing it does not raise the integer percentage.
 int progressFigure(std::uint32_t n, std::uint32_t total);
 
+// After TileLine n of total: writes "\b\b\b%2i%%" to progress (when not
+// null) and flushes it, each time the integer percentage rises.
+inline void reportProgress(std::FILE* progress, std::uint32_t n, std::uint32_t total) {
+  const int figure = progressFigure(n, total);
+  if (progress != nullptr && figure >= 0) {
+    std::fprintf(progress, "\b\b\b%2i%%", figure);
+    std::fflush(progress);
+  }
+}
+
 // Searches and commits every TileLine of the padded area, with the result of
 // raster order (it works two pixel rows at a time, in an order that gives
 // every pixel the same shares in the same order). When progress is not null,

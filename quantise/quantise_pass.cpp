@@ -27,11 +27,7 @@ std::uint32_t quantiseImage(const Quantiser& q, WorkingImage& image, std::FILE* 
     if (choices != nullptr) {
       choices[place.y * columns + c] = choice;
     }
-    const int figure = progressFigure(runCount, total);
-    if (progress != nullptr && figure >= 0) {
-      std::fprintf(progress, "\b\b\b%2i%%", figure);
-      std::fflush(progress);
-    }
+    reportProgress(progress, runCount, total);
     ++runCount;
   };
   const auto hintsAt = [&](int c) {
