@@ -276,6 +276,7 @@ PerceptualField::PerceptualField(const std::vector<Opponent>& original, const st
   }
   filterAll(current, filtered_);
   error_.resize(count);
+  exactRow_.assign(static_cast<std::size_t>(height), 1);
   for (auto& plane : gradient_) {
     plane.resize(count);
   }
@@ -330,6 +331,15 @@ void PerceptualField::axisWeights(const Component& component, int p, int n, int 
   // reflect onto p are its images p and -1 - p, repeated every 2n. Each
   // image i within reach gives pixel q the tap at i - q.
   std::fill(weights, weights + (to - from + 1), 0.0f);
+  if (p - radius_ >= 0 && p + radius_ < n) {
+    // No image but p itself is within anyone's reach.
+    const int first = std::max(from, p - radius_);
+    const int last = std::min(to, p + radius_);
+    for (int q = first; q <= last; ++q) {
+      weights[q - from] = component.taps[static_cast<std::size_t>(p - q + radius_)];
+    }
+    return;
+  }
   const int period = 2 * n;
   for (const int base : {p, -1 - p}) {
     const int low = from - radius_ - base;
@@ -370,19 +380,6 @@ std::size_t slotOf(int change, int plane, int component) {
   return static_cast<std::size_t>((change * 3 + plane) * kMostComponents + component);
 }
 
-// The first and last index of weights[0 .. n) that are not 0 (first > last
-// when none is).
-void nonZero(const float* weights, int n, int& first, int& last) {
-  first = 0;
-  last = n - 1;
-  while (first < n && weights[first] == 0.0f) {
-    ++first;
-  }
-  while (last >= first && weights[last] == 0.0f) {
-    --last;
-  }
-}
-
 }  // namespace
 
 void PerceptualField::filterWindow(int fromY, int toY, int fromX, int toX) {
@@ -411,6 +408,86 @@ void PerceptualField::filterWindow(int fromY, int toY, int fromX, int toX) {
   }
 }
 
+void PerceptualField::slopesFor(int y) {
+  // slope_[c][p] = d(total)/d(opponent value c of pixel (p, y)): the
+  // gradient filtered back through the filter (its transpose), down the
+  // column and then along the row, component by component.
+  const int from = std::max(0, y - radius_);
+  const int to = std::min(height_ - 1, y + radius_);
+  const std::size_t imageWidth = static_cast<std::size_t>(width_);
+  std::vector<float> down(imageWidth);
+  std::vector<float> along(static_cast<std::size_t>(2 * radius_ + 1));
+  std::vector<float> column(static_cast<std::size_t>(to - from + 1));
+  for (int c = 0; c < 3; ++c) {
+    slope_[c].assign(imageWidth, 0.0f);
+    for (const Component& component : components_[c]) {
+      axisWeights(component, y, height_, from, to, column.data());
+      std::fill(down.begin(), down.end(), 0.0f);
+      for (int q = from; q <= to; ++q) {
+        const float wq = column[static_cast<std::size_t>(q - from)];
+        if (wq == 0.0f) {
+          continue;
+        }
+        const float* g = &gradient_[c][static_cast<std::size_t>(q) * imageWidth];
+        for (std::size_t x = 0; x < imageWidth; ++x) {
+          down[x] += wq * g[x];
+        }
+      }
+      for (int p = 0; p < width_; ++p) {
+        const int low = std::max(0, p - radius_);
+        const int high = std::min(width_ - 1, p + radius_);
+        const float* w = nullptr;
+        if (p - radius_ >= 0 && p + radius_ < width_) {
+          // Away from the edges the weights are the taps, reversed.
+          for (int q = low; q <= high; ++q) {
+            along[static_cast<std::size_t>(q - low)] = component.taps[static_cast<std::size_t>(p - q + radius_)];
+          }
+          w = along.data();
+        } else {
+          axisWeights(component, p, width_, low, high, along.data());
+          w = along.data();
+        }
+        slope_[c][static_cast<std::size_t>(p)] += component.weight * dot(w, &down[static_cast<std::size_t>(low)], high - low + 1);
+      }
+    }
+  }
+  slopeRow_ = y;
+}
+
+void PerceptualField::spread(int fromY, int toY, int fromX, int toX) {
+  // Per plane and component, the change's spread along each axis: down
+  // the column the same for every change (one row), along the row the sum
+  // of each change's weights times its change of the plane and the
+  // component's weight. The filtered change at (x, y) is then
+  // wy(y) x wx(x), summed over the components.
+  const int w = x1_ - x0_ + 1;
+  const int h = y1_ - y0_ + 1;
+  const std::size_t slots = 3 * kMostComponents;
+  weightsX_.resize(slots * static_cast<std::size_t>(w));
+  weightsY_.resize(slots * static_cast<std::size_t>(h));
+  scratch_.resize(static_cast<std::size_t>(std::max(w, width_)));
+  const int n = toX - fromX + 1;
+  for (int c = 0; c < 3; ++c) {
+    for (std::size_t k = 0; k < components_[c].size(); ++k) {
+      const std::size_t s = slotOf(0, c, static_cast<int>(k));
+      float* wx = &weightsX_[s * static_cast<std::size_t>(w) + static_cast<std::size_t>(fromX - x0_)];
+      float* wy = &weightsY_[s * static_cast<std::size_t>(h) + static_cast<std::size_t>(fromY - y0_)];
+      axisWeights(components_[c][k], changedY_, height_, fromY, toY, wy);
+      std::fill(wx, wx + n, 0.0f);
+      for (const PixelChange& change : trial_) {
+        const float scale = change.delta.o[c] * components_[c][k].weight;
+        if (scale == 0.0f) {
+          continue;
+        }
+        axisWeights(components_[c][k], change.x, width_, fromX, toX, scratch_.data());
+        for (int x = 0; x < n; ++x) {
+          wx[x] += scale * scratch_[static_cast<std::size_t>(x)];
+        }
+      }
+    }
+  }
+}
+
 double PerceptualField::firstOrder(const PixelChange* changes, int count) {
   // All the changes lie on one row.
   const int changedY = changes[0].y;
@@ -426,61 +503,20 @@ double PerceptualField::firstOrder(const PixelChange* changes, int count) {
   x1_ = std::min(width_ - 1, highX + radius_);
   y0_ = std::max(0, changedY - radius_);
   y1_ = std::min(height_ - 1, changedY + radius_);
-  const int w = x1_ - x0_ + 1;
-  const int h = y1_ - y0_ + 1;
-  const std::size_t area = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  for (auto& plane : trialFiltered_) {
-    plane.resize(area);
+  trial_.assign(changes, changes + count);
+  if (slopeRow_ != changedY) {
+    slopesFor(changedY);
   }
-  trialError_.resize(area);
-
-  // Per plane and component, the change's spread along each axis: down
-  // the column the same for every change (one row), along the row the sum
-  // of each change's weights times its change of the plane and the
-  // component's weight. The filtered change at (x, y) is then
-  // wy(y) x wx(x), summed over the components.
-  const std::size_t slots = 3 * kMostComponents;
-  weightsX_.assign(slots * static_cast<std::size_t>(w), 0.0f);
-  weightsY_.resize(slots * static_cast<std::size_t>(h));
-  scratch_.resize(static_cast<std::size_t>(std::max(w, width_)));
-  const std::size_t imageWidth = static_cast<std::size_t>(width_);
-
   // First order over the whole reach: the sum over pixels q of
-  // gradient(q) x change of filtered(q), separable per component.
-  double linear = 0;
-  for (int c = 0; c < 3; ++c) {
-    for (std::size_t k = 0; k < components_[c].size(); ++k) {
-      const std::size_t s = slotOf(0, c, static_cast<int>(k));
-      float* wx = &weightsX_[s * static_cast<std::size_t>(w)];
-      float* wy = &weightsY_[s * static_cast<std::size_t>(h)];
-      axisWeights(components_[c][k], changedY, height_, y0_, y1_, wy);
-      bool any = false;
-      for (int i = 0; i < count; ++i) {
-        const float scale = changes[i].delta.o[c] * components_[c][k].weight;
-        if (scale == 0.0f) {
-          continue;
-        }
-        any = true;
-        axisWeights(components_[c][k], changes[i].x, width_, x0_, x1_, scratch_.data());
-        for (int x = 0; x < w; ++x) {
-          wx[x] += scale * scratch_[static_cast<std::size_t>(x)];
-        }
-      }
-      if (!any) {
-        continue;
-      }
-      int fx, lx, fy, ly;
-      nonZero(wx, w, fx, lx);
-      nonZero(wy, h, fy, ly);
-      float sum = 0;
-      for (int y = fy; y <= ly; ++y) {
-        const float* g = &gradient_[c][static_cast<std::size_t>(y0_ + y) * imageWidth + static_cast<std::size_t>(x0_ + fx)];
-        sum += wy[y] * dot(g, wx + fx, lx - fx + 1);
-      }
-      linear += static_cast<double>(sum);
-    }
+  // gradient(q) x change of filtered(q), which is each change times the
+  // slope at its pixel.
+  float linear = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t x = static_cast<std::size_t>(changes[i].x);
+    linear += changes[i].delta.o[0] * slope_[0][x] + changes[i].delta.o[1] * slope_[1][x] +
+              changes[i].delta.o[2] * slope_[2][x];
   }
-  return linear;
+  return static_cast<double>(linear);
 }
 
 double PerceptualField::correction() {
@@ -488,7 +524,6 @@ double PerceptualField::correction() {
   const int highX = highX_;
   const int lowY = changedY_;
   const int highY = changedY_;
-  const int w = x1_ - x0_ + 1;
   const std::size_t imageWidth = static_cast<std::size_t>(width_);
   // Near the changes, where the filtered values move most, exactly: the
   // first-order terms there are replaced by the true change.
@@ -496,6 +531,13 @@ double PerceptualField::correction() {
   const int coreX1 = std::min(width_ - 1, highX + coreRadius_);
   const int coreY0 = std::max(0, lowY - coreRadius_);
   const int coreY1 = std::min(height_ - 1, highY + coreRadius_);
+  const int w = x1_ - x0_ + 1;
+  const std::size_t area = static_cast<std::size_t>(w) * static_cast<std::size_t>(y1_ - y0_ + 1);
+  for (auto& plane : trialFiltered_) {
+    plane.resize(area);
+  }
+  trialError_.resize(area);
+  spread(coreY0, coreY1, coreX0, coreX1);
   filterWindow(coreY0, coreY1, coreX0, coreX1);
   const int n = coreX1 - coreX0 + 1;
   double core = 0;
@@ -505,15 +547,20 @@ double PerceptualField::correction() {
     rowErrors({{&trialFiltered_[0][r], &trialFiltered_[1][r], &trialFiltered_[2][r]},
                {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
               {&trialError_[r], {nullptr, nullptr, nullptr}}, n);
-    // The errors now, afresh: those kept may be a row behind (refresh).
-    rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
-               {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
-              {scratch_.data(), {nullptr, nullptr, nullptr}}, n);
+    // The errors now: those kept, unless a change since the last refresh
+    // left them behind.
+    const float* now = &error_[at];
+    if (exactRow_[static_cast<std::size_t>(y)] == 0) {
+      rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
+                 {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
+                {scratch_.data(), {nullptr, nullptr, nullptr}}, n);
+      now = scratch_.data();
+    }
     float rowDelta = 0;
     for (int x = 0; x < n; ++x) {
       const std::size_t i = at + static_cast<std::size_t>(x);
       const std::size_t t = r + static_cast<std::size_t>(x);
-      rowDelta += trialError_[t] - scratch_[static_cast<std::size_t>(x)] -
+      rowDelta += trialError_[t] - now[x] -
                   (gradient_[0][i] * (trialFiltered_[0][t] - filtered_[0][i]) +
                    gradient_[1][i] * (trialFiltered_[1][t] - filtered_[1][i]) +
                    gradient_[2][i] * (trialFiltered_[2][t] - filtered_[2][i]));
@@ -529,6 +576,7 @@ double PerceptualField::estimate(const PixelChange* changes, int count) {
 }
 
 void PerceptualField::commitTrial() {
+  spread(y0_, y1_, x0_, x1_);
   const int w = x1_ - x0_ + 1;
   const int h = y1_ - y0_ + 1;
   const std::size_t imageWidth = static_cast<std::size_t>(width_);
@@ -547,6 +595,22 @@ void PerceptualField::commitTrial() {
           out[x] += scale * wx[x];
         }
       }
+    }
+    // The rows the next trials on this row look at exactly are kept
+    // exact; the others wait for the refresh.
+    const std::size_t row = static_cast<std::size_t>(y);
+    if (exactRow_[row] != 0 && std::abs(y - changedY_) <= coreRadius_) {
+      rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
+                 {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
+                {scratch_.data(), {nullptr, nullptr, nullptr}}, w);
+      float rowDelta = 0;
+      for (int x = 0; x < w; ++x) {
+        rowDelta += scratch_[static_cast<std::size_t>(x)] - error_[at + static_cast<std::size_t>(x)];
+        error_[at + static_cast<std::size_t>(x)] = scratch_[static_cast<std::size_t>(x)];
+      }
+      total_ += rowDelta;
+    } else {
+      exactRow_[row] = 0;
     }
   }
   staleFrom_ = std::min(staleFrom_, y0_);
@@ -567,6 +631,10 @@ void PerceptualField::refresh() {
       error_[at + x] = scratch_[x];
     }
     total_ += rowDelta;
+  }
+  if (staleFrom_ <= staleTo_) {
+    slopeRow_ = -1;
+    std::fill(exactRow_.begin() + staleFrom_, exactRow_.begin() + staleTo_ + 1, std::uint8_t{1});
   }
   staleFrom_ = height_;
   staleTo_ = -1;

@@ -88,6 +88,11 @@ class PerceptualField {
   // fromX ... toX of its window.
   void filterWindow(int fromY, int toY, int fromX, int toX);
   void axisWeights(const Component& component, int p, int n, int from, int to, float* weights) const;
+  // The slopes of the total along row y (slope_), from the gradients.
+  void slopesFor(int y);
+  // The last trial's weights (weightsX_, weightsY_) for rows fromY ... toY
+  // and columns fromX ... toX of its window.
+  void spread(int fromY, int toY, int fromX, int toX);
 
   int width_;
   int height_;
@@ -97,6 +102,7 @@ class PerceptualField {
   std::vector<float> originalLab_[3];
   std::vector<float> filtered_[3];
   std::vector<float> error_;
+  std::vector<std::uint8_t> exactRow_;  // per row: error_ is exact for filtered_
   std::vector<float> gradient_[3];  // d(error)/d(filtered value) per plane
   double total_ = 0;
 
@@ -107,7 +113,10 @@ class PerceptualField {
   std::vector<float> trialError_;
   int staleFrom_ = 0;  // the rows whose errors lag their filtered values
   int staleTo_ = -1;
+  std::vector<PixelChange> trial_;  // the last trial's changes
   std::vector<float> weightsX_, weightsY_;
+  std::vector<float> slope_[3];  // d(total)/d(opponent value) along slopeRow_
+  int slopeRow_ = -1;
   std::vector<float> scratch_;
 };
 
