@@ -276,7 +276,6 @@ PerceptualField::PerceptualField(const std::vector<Opponent>& original, const st
   }
   filterAll(current, filtered_);
   error_.resize(count);
-  exactRow_.assign(static_cast<std::size_t>(height), 1);
   for (auto& plane : gradient_) {
     plane.resize(count);
   }
@@ -391,18 +390,24 @@ void PerceptualField::filterWindow(int fromY, int toY, int fromX, int toX) {
     const std::size_t row = static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(w) + static_cast<std::size_t>(fromX - x0_);
     const std::size_t at = static_cast<std::size_t>(y) * imageWidth + static_cast<std::size_t>(fromX);
     for (int c = 0; c < 3; ++c) {
-      float* out = &trialFiltered_[c][row];
-      std::copy_n(&filtered_[c][at], n, out);
+      // The kept value plus each component's share, in that order.
+      float scale[kMostComponents];
+      const float* wx[kMostComponents];
+      int terms = 0;
       for (std::size_t k = 0; k < components_[c].size(); ++k) {
         const std::size_t s = slotOf(0, c, static_cast<int>(k));
-        const float scale = weightsY_[s * static_cast<std::size_t>(h) + static_cast<std::size_t>(y - y0_)];
-        if (scale == 0.0f) {
-          continue;
+        scale[terms] = weightsY_[s * static_cast<std::size_t>(h) + static_cast<std::size_t>(y - y0_)];
+        wx[terms] = &weightsX_[s * static_cast<std::size_t>(w) + static_cast<std::size_t>(fromX - x0_)];
+        terms += scale[terms] != 0.0f ? 1 : 0;
+      }
+      const float* kept = &filtered_[c][at];
+      float* out = &trialFiltered_[c][row];
+      for (int x = 0; x < n; ++x) {
+        float v = kept[x];
+        for (int t = 0; t < terms; ++t) {
+          v += scale[t] * wx[t][x];
         }
-        const float* wx = &weightsX_[s * static_cast<std::size_t>(w) + static_cast<std::size_t>(fromX - x0_)];
-        for (int x = 0; x < n; ++x) {
-          out[x] += scale * wx[x];
-        }
+        out[x] = v;
       }
     }
   }
@@ -504,6 +509,12 @@ double PerceptualField::firstOrder(const PixelChange* changes, int count) {
   y0_ = std::max(0, changedY - radius_);
   y1_ = std::min(height_ - 1, changedY + radius_);
   trial_.assign(changes, changes + count);
+  trialExact_ = false;
+  const std::size_t area = static_cast<std::size_t>(x1_ - x0_ + 1) * static_cast<std::size_t>(y1_ - y0_ + 1);
+  for (auto& plane : trialFiltered_) {
+    plane.resize(area);
+  }
+  trialError_.resize(area);
   if (slopeRow_ != changedY) {
     slopesFor(changedY);
   }
@@ -532,11 +543,6 @@ double PerceptualField::correction() {
   const int coreY0 = std::max(0, lowY - coreRadius_);
   const int coreY1 = std::min(height_ - 1, highY + coreRadius_);
   const int w = x1_ - x0_ + 1;
-  const std::size_t area = static_cast<std::size_t>(w) * static_cast<std::size_t>(y1_ - y0_ + 1);
-  for (auto& plane : trialFiltered_) {
-    plane.resize(area);
-  }
-  trialError_.resize(area);
   spread(coreY0, coreY1, coreX0, coreX1);
   filterWindow(coreY0, coreY1, coreX0, coreX1);
   const int n = coreX1 - coreX0 + 1;
@@ -547,15 +553,7 @@ double PerceptualField::correction() {
     rowErrors({{&trialFiltered_[0][r], &trialFiltered_[1][r], &trialFiltered_[2][r]},
                {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
               {&trialError_[r], {nullptr, nullptr, nullptr}}, n);
-    // The errors now: those kept, unless a change since the last refresh
-    // left them behind.
     const float* now = &error_[at];
-    if (exactRow_[static_cast<std::size_t>(y)] == 0) {
-      rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
-                 {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
-                {scratch_.data(), {nullptr, nullptr, nullptr}}, n);
-      now = scratch_.data();
-    }
     float rowDelta = 0;
     for (int x = 0; x < n; ++x) {
       const std::size_t i = at + static_cast<std::size_t>(x);
@@ -575,44 +573,45 @@ double PerceptualField::estimate(const PixelChange* changes, int count) {
   return linear + correction();
 }
 
-void PerceptualField::commitTrial() {
-  spread(y0_, y1_, x0_, x1_);
+double PerceptualField::exact() {
   const int w = x1_ - x0_ + 1;
-  const int h = y1_ - y0_ + 1;
+  const std::size_t imageWidth = static_cast<std::size_t>(width_);
+  spread(y0_, y1_, x0_, x1_);
+  filterWindow(y0_, y1_, x0_, x1_);
+  double change = 0;
+  for (int y = y0_; y <= y1_; ++y) {
+    const std::size_t r = static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(w);
+    const std::size_t at = static_cast<std::size_t>(y) * imageWidth + static_cast<std::size_t>(x0_);
+    rowErrors({{&trialFiltered_[0][r], &trialFiltered_[1][r], &trialFiltered_[2][r]},
+               {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
+              {&trialError_[r], {nullptr, nullptr, nullptr}}, w);
+    float rowDelta = 0;
+    for (int x = 0; x < w; ++x) {
+      rowDelta += trialError_[r + static_cast<std::size_t>(x)] - error_[at + static_cast<std::size_t>(x)];
+    }
+    change += rowDelta;
+  }
+  exactChange_ = change;
+  trialExact_ = true;
+  return change;
+}
+
+void PerceptualField::commitTrial() {
+  if (!trialExact_) {
+    exact();
+  }
+  const int w = x1_ - x0_ + 1;
   const std::size_t imageWidth = static_cast<std::size_t>(width_);
   for (int y = y0_; y <= y1_; ++y) {
+    const std::size_t r = static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(w);
     const std::size_t at = static_cast<std::size_t>(y) * imageWidth + static_cast<std::size_t>(x0_);
     for (int c = 0; c < 3; ++c) {
-      float* out = &filtered_[c][at];
-      for (std::size_t k = 0; k < components_[c].size(); ++k) {
-        const std::size_t s = slotOf(0, c, static_cast<int>(k));
-        const float scale = weightsY_[s * static_cast<std::size_t>(h) + static_cast<std::size_t>(y - y0_)];
-        if (scale == 0.0f) {
-          continue;
-        }
-        const float* wx = &weightsX_[s * static_cast<std::size_t>(w)];
-        for (int x = 0; x < w; ++x) {
-          out[x] += scale * wx[x];
-        }
-      }
+      std::copy_n(&trialFiltered_[c][r], w, &filtered_[c][at]);
     }
-    // The rows the next trials on this row look at exactly are kept
-    // exact; the others wait for the refresh.
-    const std::size_t row = static_cast<std::size_t>(y);
-    if (exactRow_[row] != 0 && std::abs(y - changedY_) <= coreRadius_) {
-      rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
-                 {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
-                {scratch_.data(), {nullptr, nullptr, nullptr}}, w);
-      float rowDelta = 0;
-      for (int x = 0; x < w; ++x) {
-        rowDelta += scratch_[static_cast<std::size_t>(x)] - error_[at + static_cast<std::size_t>(x)];
-        error_[at + static_cast<std::size_t>(x)] = scratch_[static_cast<std::size_t>(x)];
-      }
-      total_ += rowDelta;
-    } else {
-      exactRow_[row] = 0;
-    }
+    std::copy_n(&trialError_[r], w, &error_[at]);
   }
+  total_ += exactChange_;
+  trialExact_ = false;
   staleFrom_ = std::min(staleFrom_, y0_);
   staleTo_ = std::max(staleTo_, y1_);
 }
@@ -634,7 +633,6 @@ void PerceptualField::refresh() {
   }
   if (staleFrom_ <= staleTo_) {
     slopeRow_ = -1;
-    std::fill(exactRow_.begin() + staleFrom_, exactRow_.begin() + staleTo_ + 1, std::uint8_t{1});
   }
   staleFrom_ = height_;
   staleTo_ = -1;

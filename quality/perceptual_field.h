@@ -6,7 +6,10 @@
 //
 // A change of some pixels alters the filtered picture only within the
 // filter's reach of them (ppd / 2 pixels), so a trial recomputes that
-// window alone. The arithmetic is float in a fixed order, without fused
+// window alone, and only when two cheaper estimates say it may gain: to
+// first order, from the slope of the total at each changed pixel (the
+// error's gradient filtered back through the filter, worked out once per
+// row), and then exactly next to the changes. The arithmetic is float in a fixed order, without fused
 // multiply-add and without library transcendentals (the cube root is
 // computed here), so that a trial's result, and so every decision taken
 // on it, is the same bits on every machine.
@@ -43,26 +46,39 @@ class PerceptualField {
   PerceptualField(const std::vector<Opponent>& original, const std::vector<Opponent>& current, int width,
                   int height, double samplesPerDegree);
 
-  // The total error (the sum of the pixels' Delta E) at the last refresh.
+  // The total error (the sum of the pixels' Delta E).
   double total() const { return total_; }
+
+  // How the total changes, to first order, with each opponent value of
+  // the pixels of row y (plane c's along the row), from the gradients at
+  // the last refresh.
+  const float* slopes(int y, int c) {
+    if (slopeRow_ != y) {
+      slopesFor(y);
+    }
+    return slope_[c].data();
+  }
 
   // The change of the total that changes would make (pixels of one row
   // within the picture, at least one), estimated: exactly near the changes,
-  // and to first order (each pixel's error gradient) in the rest of the
-  // filter's reach, where the filtered values move little. Nothing is kept
-  // until commitTrial.
+  // and to first order (the gradients at the last refresh) in the rest of
+  // the filter's reach, where the filtered values move little. Nothing is
+  // kept until commitTrial.
   double estimate(const PixelChange* changes, int count);
   // estimate in two steps: the first-order change over the whole reach
   // (which readies the trial, as estimate does), then what the exact
   // values near the changes add to it. A trial may stop after the first.
   double firstOrder(const PixelChange* changes, int count);
   double correction();
-  // Makes the last estimate's changes: the filtered values in their reach
-  // exactly. The errors and gradients there, and the total, follow at the
+  // The last trial's change of the total, exactly: the filtered values and
+  // errors over its whole reach.
+  double exact();
+  // Makes the last trial's changes: the filtered values and errors in
+  // their reach, and the total, exactly. The gradients there follow at the
   // next refresh.
   void commitTrial();
-  // Brings the errors, gradients and total up to date with the changes
-  // made since the last refresh.
+  // Brings the gradients up to date with the changes made since the last
+  // refresh.
   void refresh();
 
   // Recomputes the filtered picture and the errors from current (filtering
@@ -102,7 +118,6 @@ class PerceptualField {
   std::vector<float> originalLab_[3];
   std::vector<float> filtered_[3];
   std::vector<float> error_;
-  std::vector<std::uint8_t> exactRow_;  // per row: error_ is exact for filtered_
   std::vector<float> gradient_[3];  // d(error)/d(filtered value) per plane
   double total_ = 0;
 
@@ -114,6 +129,8 @@ class PerceptualField {
   int staleFrom_ = 0;  // the rows whose errors lag their filtered values
   int staleTo_ = -1;
   std::vector<PixelChange> trial_;  // the last trial's changes
+  bool trialExact_ = false;         // trialFiltered_ and trialError_ hold the whole window
+  double exactChange_ = 0;
   std::vector<float> weightsX_, weightsY_;
   std::vector<float> slope_[3];  // d(total)/d(opponent value) along slopeRow_
   int slopeRow_ = -1;

@@ -3,13 +3,12 @@
 // neighbouring lines (each pixel taking the nearer colour of the pair) and
 // the pair that suits the line's own pixels best (with the pixels that
 // carrying the error along the line gives it), flips pixels between the
-// line's two colours and, from the second sweep on, swaps neighbouring
-// pixels; it keeps a change only when it lowers the perceived difference
-// from the original: the S-CIELAB Delta E at 24 pixels per degree plus
-// 0.85 x that at 48, so that the picture holds up from near and from afar
-// (estimated per change as quality/perceptual_field.h says, the filtered
-// picture kept exact). Deterministic: the same bytes on every machine
-// (quality/perceptual_field.h).
+// line's two colours and swaps neighbouring pixels; it keeps a change only
+// when it lowers the perceived difference from the original: the S-CIELAB
+// Delta E at 24 pixels per degree plus 0.7 x that at 48, so that the
+// picture holds up from near and from afar. A change is judged first on
+// estimates and kept only on the exact figures (quality/perceptual_field.h).
+// Deterministic: the same bytes on every machine (quality/perceptual_field.h).
 #pragma once
 
 #include <cstdint>
@@ -19,7 +18,7 @@
 
 namespace kovrel {
 
-constexpr int kOptimiseSweeps = 2;  // the most sweeps over the picture
+constexpr int kOptimiseSweeps = 3;  // the most sweeps over the picture
 
 // Called after each tile row of a sweep with the share done, 0 ... 100;
 // returning false stops the optimiser, which then leaves what it has so far
