@@ -33,8 +33,9 @@ std::vector<Opponent> opponents(const Bytes& rgb) {
 // Random runs of a row's pixels changed, each estimated, then kept or not:
 // the filtered picture kept change by change must match one filtered
 // afresh, the total must match the measure's (an implementation in double
-// that shares no code), and a kept change's estimate must be near its true
-// effect.
+// that shares no code), a kept change's exact figure must be its effect on
+// the total and its estimate near it, and for small changes the first
+// order must agree with the exact figure.
 TEST(Optimise, IncrementalErrorMatchesFullRecomputation) {
   struct Case {
     int width, height;
@@ -54,6 +55,9 @@ TEST(Optimise, IncrementalErrorMatchesFullRecomputation) {
     }
     PerceptualField field(opponents(original), opponents(current), c.width, c.height, c.ppd);
     double worstEstimate = 0;
+    double firstOrderMiss = 0;
+    double exactSize = 0;
+    double worstExact = 0;
     for (int step = 0; step < 120; ++step) {
       const int y = static_cast<int>(random() % static_cast<unsigned>(c.height));
       const int run = 1 + static_cast<int>(random() % 8);
@@ -70,14 +74,29 @@ TEST(Optimise, IncrementalErrorMatchesFullRecomputation) {
         std::copy(rgb, rgb + 3, &next[at]);
       }
       const double totalBefore = field.total();
-      const double estimate = field.estimate(changes, run);
       if (step % 3 == 2) {
-        continue;  // estimated, never kept
+        // Never kept. A hundredth of the change, where the first order
+        // should hold, against the exact figure.
+        PixelChange small[8];
+        for (int k = 0; k < run; ++k) {
+          small[k] = changes[k];
+          for (float& d : small[k].delta.o) {
+            d *= 0.003f;
+          }
+        }
+        const double first = field.firstOrder(small, run);
+        const double exact = field.exact();
+        firstOrderMiss += std::fabs(first - exact);
+        exactSize += std::fabs(exact);
+        continue;
       }
+      const double estimate = field.estimate(changes, run);
+      const double exact = field.exact();
       field.commitTrial();
       field.refresh();
       current = next;
       const double actual = field.total() - totalBefore;
+      worstExact = std::max(worstExact, std::fabs(exact - actual));
       // First order away from the change: close, not exact (random
       // colours are far larger changes than the optimiser's).
       worstEstimate = std::max(worstEstimate, std::fabs(estimate - actual) - 0.2 * std::fabs(actual));
@@ -88,6 +107,8 @@ TEST(Optimise, IncrementalErrorMatchesFullRecomputation) {
     const PerceptualError measured = perceptualError(original.data(), current.data(), c.width, c.height, c.ppd);
     EXPECT_NEAR(field.total() / static_cast<double>(count), measured.deltaE76, 1e-3);
     EXPECT_LT(worstEstimate, 3.0);
+    EXPECT_LT(firstOrderMiss, 0.03 * exactSize);
+    EXPECT_LT(worstExact, 1e-6 * check.total);
   }
 }
 
