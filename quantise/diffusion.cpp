@@ -9,14 +9,23 @@
 namespace kovrel {
 namespace {
 
-// y with y^5 = a for 0 < a <= 1, by Newton's method from a^(1/4), which lies
-// above the root, so the steps fall towards it; a fixed count keeps it
-// deterministic.
+// y with y^5 = a for 0 < a <= 1: 24 steps of Newton's method from a^(1/4);
+// a fixed count keeps it deterministic. The steps settle within a few on a
+// value or on two alternating ones, and then the rest are not taken: once a
+// step returns to the value of two steps before, the sequence repeats with
+// period 2 (or 1), so the 24th value is known.
 double fifthRoot(double a) {
+  constexpr int kSteps = 24;
   double y = std::sqrt(std::sqrt(a));
-  for (int i = 0; i < 24; ++i) {
+  double twoBack = -1;
+  for (int i = 0; i < kSteps; ++i) {
     const double y2 = y * y;
-    y = (4 * y + a / (y2 * y2)) / 5;
+    const double next = (4 * y + a / (y2 * y2)) / 5;
+    if (next == twoBack) {
+      return (kSteps - i - 1) % 2 == 0 ? next : y;
+    }
+    twoBack = y;
+    y = next;
   }
   return y;
 }
@@ -94,6 +103,8 @@ Diffuser makeDiffuser(const Palette& palette, Light light, ErrorKernel kernel, i
     for (int ch = 0; ch < kChannels; ++ch) {
       d.colourByte[c][ch] = palette.colour[c][ch];
       d.colourValue[c][ch] = d.valueOfSample[palette.colour[c][ch] * kSampleScale];
+      d.byteOfColour[ch][c] = d.colourByte[c][ch];
+      d.valueOfColour[ch][c] = d.colourValue[c][ch];
     }
   }
   for (int i = 0; i < kMaxPairLanes; ++i) {
