@@ -223,12 +223,21 @@ LineChoice searchDiffusedLine(const Diffuser& d, const LineValues& line, const S
 #endif
 }
 
-void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
-                    const LineChoice& choice) {
+namespace {
+
+// commitDiffused for a kernel of kShares shares (0: any), so that the
+// shares' loop is unrolled and their offsets and fractions stay in
+// registers.
+template <int kShares>
+void commitWith(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
+                const LineChoice& choice) {
+  const int count = kShares > 0 ? kShares : d.shareCount;
   std::ptrdiff_t offset[kMostShares];
+  std::int32_t fraction[kMostShares];
   const std::ptrdiff_t row = values.at(0, 1) - values.at(0, 0);
-  for (int i = 0; i < d.shareCount; ++i) {
+  for (int i = 0; i < count; ++i) {
     offset[i] = d.share[i].dy * row + d.share[i].dx * kChannels;
+    fraction[i] = d.share[i].fraction;
   }
   std::int32_t* here = values.at(x0, y);
   Sample* pixel = image.pixel(x0, y);
@@ -237,10 +246,28 @@ void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& ima
     for (int c = 0; c < kChannels; ++c) {
       const std::int32_t error = carriedValue(here[c]) - d.colourValue[colour][c];
       pixel[c] = d.samples.colour[colour][c];
-      for (int i = 0; i < d.shareCount; ++i) {
-        here[offset[i] + c] += carried(error, d.share[i].fraction);
+      for (int i = 0; i < count; ++i) {
+        here[offset[i] + c] += carried(error, fraction[i]);
       }
     }
+  }
+}
+
+}  // namespace
+
+void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
+                    const LineChoice& choice) {
+  switch (d.shareCount) {
+    case 4:
+      return commitWith<4>(d, values, image, x0, y, choice);
+    case 6:
+      return commitWith<6>(d, values, image, x0, y, choice);
+    case 10:
+      return commitWith<10>(d, values, image, x0, y, choice);
+    case 12:
+      return commitWith<12>(d, values, image, x0, y, choice);
+    default:
+      return commitWith<0>(d, values, image, x0, y, choice);
   }
 }
 
