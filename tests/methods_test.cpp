@@ -290,5 +290,50 @@ TEST(DiffusedSearch, EveryKernelChoosesWhatThePlainSearchChooses) {
   }
 }
 
+// The same on the lines a whole pass meets, each committed as the plain
+// search chose it: a photograph and noise, whose carried errors leave many
+// pairs in the running, with a kernel that carries one share along the line
+// and one that carries two.
+TEST(DiffusedSearch, EveryKernelChoosesWhatThePlainSearchChoosesOnAPassesLines) {
+  Picture photo;
+  ASSERT_EQ(readPicture(KOVREL_EXAMPLES "/chelsea.tga", photo).status, Status::kOk);
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const std::vector<std::uint8_t> noise = test::makeTga(96, 40, [&](int, int) {
+    return Rgb{std::uint8_t(byte(rng)), std::uint8_t(byte(rng)), std::uint8_t(byte(rng))};
+  });
+  const Picture noisePicture = pictureOf(noise);
+  const WorkingImage* pictures[] = {photo.image.get(), noisePicture.image.get()};
+  for (const WorkingImage* picture : pictures) {
+    for (const Light light : {Light::kLinear, Light::kGamma}) {
+      for (const ErrorKernel kernel : {ErrorKernel::kFloyd, ErrorKernel::kJjn}) {
+        const Diffuser d = makeDiffuser(kMamePalette, light, kernel, light == Light::kGamma ? 153 : kFullStrength);
+        const WorkingImagePtr copy = newWorkingImage();
+        WorkingImage& image = *copy;
+        image = *picture;
+        DiffusionImage values = diffusionImageOf(d, image);
+        for (int y = 0; y < values.height; ++y) {
+          for (int x0 = 0; x0 < values.width; x0 += kTileLinePixels) {
+            LineValues line;
+            for (int k = 0; k < kTileLinePixels; ++k) {
+              std::copy_n(values.at(x0 + k, y), kChannels, line.value[k]);
+            }
+            const LineChoice want = plainDiffusedSearch(d, line);
+            for (const search::Kernel k : {search::Kernel::kPortable, search::Kernel::kAvx2, search::Kernel::kAvx512}) {
+              if (search::kernelAvailable(k)) {
+                const LineChoice got = search::searchDiffusedWith(k, d, line, SearchHints{});
+                ASSERT_TRUE(got.background == want.background && got.foreground == want.foreground &&
+                            got.mask == want.mask && got.cost == want.cost)
+                    << search::kernelName(k) << " line " << x0 << ", " << y;
+              }
+            }
+            commitDiffused(d, values, image, x0, y, want);
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kovrel
