@@ -9,14 +9,23 @@
 namespace kovrel {
 namespace {
 
-// y with y^5 = a for 0 < a <= 1, by Newton's method from a^(1/4), which lies
-// above the root, so the steps fall towards it; a fixed count keeps it
-// deterministic.
+// y with y^5 = a for 0 < a <= 1: 24 steps of Newton's method from a^(1/4);
+// a fixed count keeps it deterministic. The steps settle within a few on a
+// value or on two alternating ones, and then the rest are not taken: once a
+// step returns to the value of two steps before, the sequence repeats with
+// period 2 (or 1), so the 24th value is known.
 double fifthRoot(double a) {
+  constexpr int kSteps = 24;
   double y = std::sqrt(std::sqrt(a));
-  for (int i = 0; i < 24; ++i) {
+  double twoBack = -1;
+  for (int i = 0; i < kSteps; ++i) {
     const double y2 = y * y;
-    y = (4 * y + a / (y2 * y2)) / 5;
+    const double next = (4 * y + a / (y2 * y2)) / 5;
+    if (next == twoBack) {
+      return (kSteps - i - 1) % 2 == 0 ? next : y;
+    }
+    twoBack = y;
+    y = next;
   }
   return y;
 }
@@ -94,6 +103,8 @@ Diffuser makeDiffuser(const Palette& palette, Light light, ErrorKernel kernel, i
     for (int ch = 0; ch < kChannels; ++ch) {
       d.colourByte[c][ch] = palette.colour[c][ch];
       d.colourValue[c][ch] = d.valueOfSample[palette.colour[c][ch] * kSampleScale];
+      d.byteOfColour[ch][c] = d.colourByte[c][ch];
+      d.valueOfColour[ch][c] = d.colourValue[c][ch];
     }
   }
   for (int i = 0; i < kMaxPairLanes; ++i) {
@@ -212,12 +223,21 @@ LineChoice searchDiffusedLine(const Diffuser& d, const LineValues& line, const S
 #endif
 }
 
-void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
-                    const LineChoice& choice) {
+namespace {
+
+// commitDiffused for a kernel of kShares shares (0: any), so that the
+// shares' loop is unrolled and their offsets and fractions stay in
+// registers.
+template <int kShares>
+void commitWith(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
+                const LineChoice& choice) {
+  const int count = kShares > 0 ? kShares : d.shareCount;
   std::ptrdiff_t offset[kMostShares];
+  std::int32_t fraction[kMostShares];
   const std::ptrdiff_t row = values.at(0, 1) - values.at(0, 0);
-  for (int i = 0; i < d.shareCount; ++i) {
+  for (int i = 0; i < count; ++i) {
     offset[i] = d.share[i].dy * row + d.share[i].dx * kChannels;
+    fraction[i] = d.share[i].fraction;
   }
   std::int32_t* here = values.at(x0, y);
   Sample* pixel = image.pixel(x0, y);
@@ -226,10 +246,28 @@ void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& ima
     for (int c = 0; c < kChannels; ++c) {
       const std::int32_t error = carriedValue(here[c]) - d.colourValue[colour][c];
       pixel[c] = d.samples.colour[colour][c];
-      for (int i = 0; i < d.shareCount; ++i) {
-        here[offset[i] + c] += carried(error, d.share[i].fraction);
+      for (int i = 0; i < count; ++i) {
+        here[offset[i] + c] += carried(error, fraction[i]);
       }
     }
+  }
+}
+
+}  // namespace
+
+void commitDiffused(const Diffuser& d, DiffusionImage& values, WorkingImage& image, int x0, int y,
+                    const LineChoice& choice) {
+  switch (d.shareCount) {
+    case 4:
+      return commitWith<4>(d, values, image, x0, y, choice);
+    case 6:
+      return commitWith<6>(d, values, image, x0, y, choice);
+    case 10:
+      return commitWith<10>(d, values, image, x0, y, choice);
+    case 12:
+      return commitWith<12>(d, values, image, x0, y, choice);
+    default:
+      return commitWith<0>(d, values, image, x0, y, choice);
   }
 }
 

@@ -76,6 +76,8 @@ struct Diffuser {
   DiffusionPairs pairs;
   std::int32_t colourByte[kPaletteSize][kChannels];
   std::int32_t colourValue[kPaletteSize][kChannels];
+  alignas(64) std::int32_t byteOfColour[kChannels][kPaletteSize];   // colourByte, a channel's in a row
+  alignas(64) std::int32_t valueOfColour[kChannels][kPaletteSize];  // colourValue, likewise
   alignas(64) std::int32_t code[kCodeEntries];     // limited value >> 4 to the 8-bit gamma-coded value
   std::int32_t valueOfSample[kFullScale + 1];      // a limited Sample to the carried scale
   std::int32_t right = 0;                          // fraction carried to the next pixel

@@ -4,6 +4,7 @@
 // flat field keeps its light.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -86,6 +87,41 @@ TEST(Methods, EveryMethodAndKernelKeepsTwoColoursALineThatItsTablesEncode) {
 double linearLight(double byte) {
   const double v = byte / 255;
   return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+// The tables that carry the error in linear light, against the definition
+// written out plainly here: sRGB decoded with a^2.4 as a^2 times 24 Newton
+// steps towards the fifth root of a^2 (the core stops the steps once they
+// repeat, which must not change a bit), and the code back to 8 bits
+// against the sRGB encoding by std::pow, which puts no table entry within
+// 10^-4 of a rounding boundary.
+TEST(LinearLight, TablesAreThePlainDefinitionsToTheBit) {
+  const auto decode = [](double x) {
+    if (x <= 0.04045) {
+      return x / 12.92;
+    }
+    const double a = (x + 0.055) / 1.055;
+    double y = std::sqrt(std::sqrt(a * a));
+    for (int i = 0; i < 24; ++i) {
+      y = (4 * y + a * a / (y * y * (y * y))) / 5;
+    }
+    return a * a * y;
+  };
+  for (int s = 0; s <= kFullScale; ++s) {
+    ASSERT_EQ(linearOfSample(s), static_cast<std::int32_t>(decode(s / double{kFullScale}) * kStateFull + 0.5)) << s;
+  }
+  // Coding rounds up to b + 1 exactly at the plain decoding of b + 1/2.
+  for (int b = 0; b < 255; ++b) {
+    const double limit = decode((b + 0.5) / 255);
+    ASSERT_EQ(byteOfLinear(limit), b + 1) << b;
+    ASSERT_EQ(byteOfLinear(std::nextafter(limit, 0.0)), b) << b;
+  }
+  const Diffuser d = makeDiffuser(kMamePalette, Light::kLinear, ErrorKernel::kFloyd, kFullStrength);
+  for (int i = 0; i < kCodeEntries; ++i) {
+    const double linear = (16.0 * i + 8) / kStateFull;
+    const double coded = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    ASSERT_EQ(d.code[i], static_cast<std::int32_t>(std::floor(255 * coded + 0.5))) << i;
+  }
 }
 
 // A flat grey field converted: the mean linear light of its pixels against
@@ -219,11 +255,18 @@ TEST(DiffusedSearch, EveryKernelChoosesWhatThePlainSearchChooses) {
       v = static_cast<std::uint8_t>(byte(rng));
     }
   }
+  // Three colours over and over: many pairs tie and stay in the running to
+  // the end, the first in visiting order winning.
+  Palette fewColours{};
+  for (int c = 0; c < kPaletteSize; ++c) {
+    std::copy_n(kMamePalette.colour[1 + c % 3 * 6], kChannels, fewColours.colour[c]);
+  }
   const search::Kernel kernels[] = {search::Kernel::kPortable, search::Kernel::kAvx2, search::Kernel::kAvx512};
   for (const Light light : {Light::kLinear, Light::kGamma}) {
     for (const KernelName& kernel : kKernelNames) {
       for (const int strength : {kFullStrength, 153, 0}) {
-        for (const Palette* palette : {&kMamePalette, &kV9938Palette, static_cast<const Palette*>(&randomPalette)}) {
+        for (const Palette* palette : {&kMamePalette, &kV9938Palette, static_cast<const Palette*>(&randomPalette),
+                                        static_cast<const Palette*>(&fewColours)}) {
           const Diffuser d = makeDiffuser(*palette, light, kernel.kernel, strength);
           for (int n = 0; n < kLines / 10; ++n) {
             const LineValues line = randomLine(rng, d, n % 4);
@@ -240,6 +283,51 @@ TEST(DiffusedSearch, EveryKernelChoosesWhatThePlainSearchChooses) {
                           got.mask == want.mask && got.cost == want.cost)
                   << search::kernelName(k) << " " << kernel.name << " strength " << strength << " line " << n;
             }
+          }
+        }
+      }
+    }
+  }
+}
+
+// The same on the lines a whole pass meets, each committed as the plain
+// search chose it: a photograph and noise, whose carried errors leave many
+// pairs in the running, with a kernel that carries one share along the line
+// and one that carries two.
+TEST(DiffusedSearch, EveryKernelChoosesWhatThePlainSearchChoosesOnAPassesLines) {
+  Picture photo;
+  ASSERT_EQ(readPicture(KOVREL_EXAMPLES "/chelsea.tga", photo).status, Status::kOk);
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const std::vector<std::uint8_t> noise = test::makeTga(96, 40, [&](int, int) {
+    return Rgb{std::uint8_t(byte(rng)), std::uint8_t(byte(rng)), std::uint8_t(byte(rng))};
+  });
+  const Picture noisePicture = pictureOf(noise);
+  const WorkingImage* pictures[] = {photo.image.get(), noisePicture.image.get()};
+  for (const WorkingImage* picture : pictures) {
+    for (const Light light : {Light::kLinear, Light::kGamma}) {
+      for (const ErrorKernel kernel : {ErrorKernel::kFloyd, ErrorKernel::kJjn}) {
+        const Diffuser d = makeDiffuser(kMamePalette, light, kernel, light == Light::kGamma ? 153 : kFullStrength);
+        const WorkingImagePtr copy = newWorkingImage();
+        WorkingImage& image = *copy;
+        image = *picture;
+        DiffusionImage values = diffusionImageOf(d, image);
+        for (int y = 0; y < values.height; ++y) {
+          for (int x0 = 0; x0 < values.width; x0 += kTileLinePixels) {
+            LineValues line;
+            for (int k = 0; k < kTileLinePixels; ++k) {
+              std::copy_n(values.at(x0 + k, y), kChannels, line.value[k]);
+            }
+            const LineChoice want = plainDiffusedSearch(d, line);
+            for (const search::Kernel k : {search::Kernel::kPortable, search::Kernel::kAvx2, search::Kernel::kAvx512}) {
+              if (search::kernelAvailable(k)) {
+                const LineChoice got = search::searchDiffusedWith(k, d, line, SearchHints{});
+                ASSERT_TRUE(got.background == want.background && got.foreground == want.foreground &&
+                            got.mask == want.mask && got.cost == want.cost)
+                    << search::kernelName(k) << " line " << x0 << ", " << y;
+              }
+            }
+            commitDiffused(d, values, image, x0, y, want);
           }
         }
       }
