@@ -18,6 +18,7 @@ using scielab::kLuminance;
 using scielab::kRedGreen;
 using scielab::kRgbToXyz;
 using scielab::kXyzToOpponent;
+using scielab::reflected;
 
 struct Matrix {
   double m[3][3];
@@ -56,17 +57,6 @@ Matrix inverse(const double (&a)[3][3]) {
 double linearOfByte(int value) {
   const double v = value / 255.0;
   return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-// Index i of a row of n samples extended by half-sample reflection
-// (... 2 1 0 | 0 1 2 ... n-1 | n-1 n-2 ...), for any i.
-int reflected(int i, int n) {
-  const int period = 2 * n;
-  int m = i % period;
-  if (m < 0) {
-    m += period;
-  }
-  return m < n ? m : period - 1 - m;
 }
 
 // One Gaussian, integrated over each tap's pixel and normalised to sum 1.

@@ -15,6 +15,7 @@ using scielab::kLuminance;
 using scielab::kRedGreen;
 using scielab::kRgbToXyz;
 using scielab::kXyzToOpponent;
+using scielab::reflected;
 
 // Rounds to whole 2^-bits steps: a value computed by a library function
 // that may differ in its last place between machines becomes the same
@@ -203,15 +204,6 @@ void rowErrors(const RowIn& in, const RowOut& out, int n) {
       }
     }
   }
-}
-
-int reflected(int i, int n) {
-  const int period = 2 * n;
-  int m = i % period;
-  if (m < 0) {
-    m += period;
-  }
-  return m < n ? m : period - 1 - m;
 }
 
 }  // namespace
@@ -617,19 +609,14 @@ void PerceptualField::commitTrial() {
 }
 
 void PerceptualField::refresh() {
+  // The errors there are exact already (commitTrial); the gradients come
+  // with them.
   const std::size_t imageWidth = static_cast<std::size_t>(width_);
   for (int y = staleFrom_; y <= staleTo_; ++y) {
     const std::size_t at = static_cast<std::size_t>(y) * imageWidth;
-    scratch_.resize(imageWidth);
     rowErrors({{&filtered_[0][at], &filtered_[1][at], &filtered_[2][at]},
                {&originalLab_[0][at], &originalLab_[1][at], &originalLab_[2][at]}},
-              {scratch_.data(), {&gradient_[0][at], &gradient_[1][at], &gradient_[2][at]}}, width_);
-    float rowDelta = 0;
-    for (std::size_t x = 0; x < imageWidth; ++x) {
-      rowDelta += scratch_[x] - error_[at + x];
-      error_[at + x] = scratch_[x];
-    }
-    total_ += rowDelta;
+              {&error_[at], {&gradient_[0][at], &gradient_[1][at], &gradient_[2][at]}}, width_);
   }
   if (staleFrom_ <= staleTo_) {
     slopeRow_ = -1;

@@ -126,7 +126,7 @@ class PerceptualField {
   int lowX_ = 0, highX_ = 0, changedY_ = 0;  // the changed pixels
   std::vector<float> trialFiltered_[3];
   std::vector<float> trialError_;
-  int staleFrom_ = 0;  // the rows whose errors lag their filtered values
+  int staleFrom_ = 0;  // the rows whose gradients lag their filtered values
   int staleTo_ = -1;
   std::vector<PixelChange> trial_;  // the last trial's changes
   bool trialExact_ = false;         // trialFiltered_ and trialError_ hold the whole window

@@ -25,4 +25,16 @@ inline constexpr Gaussian kLuminance[] = {{0.921, 0.0283}, {0.105, 0.133}, {-0.1
 inline constexpr Gaussian kRedGreen[] = {{0.531, 0.0392}, {0.330, 0.494}};
 inline constexpr Gaussian kBlueYellow[] = {{0.488, 0.0536}, {0.371, 0.386}};
 
+// Index i of a row of n samples extended by half-sample reflection
+// (... 2 1 0 | 0 1 2 ... n-1 | n-1 n-2 ...), for any i: how the filters
+// treat the picture's edges.
+inline int reflected(int i, int n) {
+  const int period = 2 * n;
+  int m = i % period;
+  if (m < 0) {
+    m += period;
+  }
+  return m < n ? m : period - 1 - m;
+}
+
 }  // namespace kovrel::scielab
