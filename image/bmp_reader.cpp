@@ -60,8 +60,11 @@ bool holdsItsRows(const std::uint8_t* data, std::size_t size) {
   const auto height = static_cast<std::int32_t>(core ? littleEndian(data + 20, 2) : littleEndian(data + 22, 4));
   const std::uint64_t bits = core ? littleEndian(data + 24, 2) : littleEndian(data + 28, 2);
   const std::uint32_t compression = core ? 0 : littleEndian(data + 30, 4);
-  if (compression != 0 && compression != 3 && compression != 6) {
-    return true;  // compressed: stb_image refuses what it cannot read
+  if (compression != 0 && compression != 3) {
+    // RLE, JPEG and PNG are refused as unreadable. stb_image would refuse
+    // them too, but it takes the field as a signed number and reads a
+    // value with the top bit set as uncompressed, with zeros past the end.
+    return false;
   }
   const std::uint64_t rows = height < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(std::int64_t{height})
                                         : static_cast<std::uint64_t>(height);

@@ -380,6 +380,10 @@ TEST_F(PictureInput, DamagedFilesGiveOneMessageAndWriteNothing) {
   const auto cut = [](const Bytes& bytes, std::size_t size) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(size)); };
   Bytes badCrc = png;
   badCrc[png.size() / 2] ^= 0x40;  // inside the picture data: its checksum fails
+  // A compression field with its top bit set, over the header alone: once
+  // read as uncompressed rows of zeros past the end of the file.
+  Bytes signedCompression = cut(bmp, 54);
+  signedCompression[33] = 0x80;
   Bytes badHeader = png;
   badHeader[16] = 0x7F;  // IHDR width above libpng's limit, and its checksum fails
   const struct {
@@ -402,6 +406,9 @@ TEST_F(PictureInput, DamagedFilesGiveOneMessageAndWriteNothing) {
       {"half.bmp", cut(bmp, bmp.size() - 1), "half.bmp: the BMP file is damaged or cut short, or of a kind Kovrel "
                                              "does not read (RLE-compressed); save it as an uncompressed BMP or as a "
                                              "PNG.\n"},
+      {"signed.bmp", signedCompression, "signed.bmp: the BMP file is damaged or cut short, or of a kind Kovrel "
+                                        "does not read (RLE-compressed); save it as an uncompressed BMP or as a "
+                                        "PNG.\n"},
       {"half.webp", cut(webpFile, webpFile.size() / 2),
        webp ? "half.webp: the WebP file is damaged or cut short.\n"
             : "half.webp: the GIF file is damaged or cut short, or holds no picture.\n"},
