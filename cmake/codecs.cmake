@@ -1,7 +1,7 @@
 # The picture readers and the resampler, from Debian's packages:
 #   libpng-dev           PNG in and out (libpng 1.6), with zlib1g-dev
 #   libjpeg62-turbo-dev  JPEG (libjpeg-turbo)
-#   libstb-dev           stb_image_resize.h (compiled into image/fit.cpp) and
+#   libstb-dev           stb_image_resize.h (compiled into image/stb_resize.cpp) and
 #                        stb_image.h's BMP reader (image/bmp_reader.cpp)
 #   libgif-dev           GIF (giflib)
 #   libwebp-dev          WebP (libwebp, and libwebpdemux for animations)

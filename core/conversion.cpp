@@ -110,11 +110,11 @@ Status decodeCompressed(PictureStream& file, PictureFormat format, Picture& pict
       return Status::kPictureFileTooLarge;
     }
     if (format == PictureFormat::kGif) {
-      decoded = decodeGif(whole.data(), whole.size(), pixels);
+      decoded = decodeGif(whole.data(), whole.size(), limit, pixels);
     } else if (format == PictureFormat::kBmp) {
-      decoded = decodeBmp(whole.data(), whole.size(), pixels);
+      decoded = decodeBmp(whole.data(), whole.size(), limit, pixels);
     } else {
-      decoded = decodeWebp(whole.data(), whole.size(), pixels);
+      decoded = decodeWebp(whole.data(), whole.size(), limit, pixels);
     }
   }
   if (decoded != Status::kOk) {

@@ -79,7 +79,8 @@ struct StbPixels {
   ~StbPixels() { stbi_image_free(data); }
 };
 
-Status decodeWithStb(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels, Status damaged) {
+Status decodeWithStb(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels,
+                     Status damaged) {
   if (size > static_cast<std::size_t>(INT32_MAX)) {
     return Status::kPictureTooLargeToRead;
   }
@@ -97,6 +98,9 @@ Status decodeWithStb(const std::uint8_t* data, std::size_t size, RgbaPixels& pix
   }
   if (!holdsItsRows(data, size)) {
     return damaged;
+  }
+  if (width > limit.largestSide || height > limit.largestSide) {
+    return Status::kPictureTooLarge;
   }
   StbPixels decoded;
   int gotWidth = 0;
@@ -119,8 +123,8 @@ Status decodeWithStb(const std::uint8_t* data, std::size_t size, RgbaPixels& pix
 
 }  // namespace
 
-Status decodeBmp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels) {
-  return decodeWithStb(data, size, pixels, Status::kDamagedBmp);
+Status decodeBmp(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels) {
+  return decodeWithStb(data, size, limit, pixels, Status::kDamagedBmp);
 }
 
 }  // namespace kovrel

@@ -4,11 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-// stb_image_resize's code lives in this file alone (Debian's libstb-dev
-// ships it as a header, found on a system include path, so its own warnings
-// stay out of the build's).
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STB_IMAGE_RESIZE_STATIC
+// The resampler, stb_image_resize; its code is compiled in stb_resize.cpp.
 #include <stb_image_resize.h>
 
 namespace kovrel {
@@ -115,13 +111,14 @@ bool isDefault(const Framing& framing) {
 }
 
 Status framePixels(const RgbaPixels& source, const Framing& framing, WorkingImage& image, TgaHeader& header) {
-  const ByteBlock rgb = composite(source, framing.background);
   const int width = limitSide(framing.width);
   const int height = limitSide(framing.height);
-  if (framing.fit == Fit::kNone || (source.width == width && source.height == height)) {
-    if (source.width > kMaxSide || source.height > kMaxSide) {
-      return Status::kPictureTooLarge;
-    }
+  const bool asItIs = framing.fit == Fit::kNone || (source.width == width && source.height == height);
+  if (asItIs && (source.width > kMaxSide || source.height > kMaxSide)) {
+    return Status::kPictureTooLarge;
+  }
+  const ByteBlock rgb = composite(source, framing.background);
+  if (asItIs) {
     place(rgb.data(), source.width, source.height, image, header);
     return Status::kOk;
   }

@@ -45,7 +45,7 @@ struct GifGuard {
 
 }  // namespace
 
-Status decodeGif(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels) {
+Status decodeGif(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels) {
   MemoryInput input{data, size, 0};
   GifGuard guard;
   int error = 0;
@@ -104,6 +104,9 @@ Status decodeGif(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels)
   if (width > kMaxDecodedSide || height > kMaxDecodedSide ||
       static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
     return Status::kPictureTooLargeToRead;
+  }
+  if (width > limit.largestSide || height > limit.largestSide) {
+    return Status::kPictureTooLarge;
   }
   resetPixels(pixels, static_cast<int>(width), static_cast<int>(height));  // all transparent
 

@@ -96,11 +96,12 @@ Status decodeJpeg(PictureStream& file, const SideLimit& limit, RgbaPixels& pixel
 // Decode the GIF's first frame, the BMP or the WebP (its first frame when
 // animated) into pixels. Return kOk, kDamagedGif, kDamagedBmp or
 // kDamagedWebp (also for a kind the library does not read, such as an RLE
-// BMP), or kPictureTooLargeToRead, which is decided from the header before
-// anything is decoded. Throw std::bad_alloc when no memory is left.
-Status decodeGif(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
-Status decodeBmp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
-Status decodeWebp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels);
+// BMP), or kPictureTooLargeToRead or kPictureTooLarge, which are decided
+// from the header before anything is decoded. Throw std::bad_alloc when no
+// memory is left.
+Status decodeGif(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels);
+Status decodeBmp(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels);
+Status decodeWebp(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels);
 
 // The EXIF orientation (1 ... 8) an APP1 segment's body (after the marker's
 // length field) gives, or 1 when it is not EXIF or has no valid orientation.

@@ -18,12 +18,16 @@ struct AnimationGuard {
   ~AnimationGuard() { WebPAnimDecoderDelete(decoder); }
 };
 
-bool withinLimits(int width, int height) {
-  return width > 0 && height > 0 && width <= kMaxDecodedSide && height <= kMaxDecodedSide &&
-         static_cast<std::size_t>(width) * static_cast<std::size_t>(height) <= kMaxDecodedPixels;
+// kOk when a width x height canvas may be decoded under limit.
+Status sizeStatus(int width, int height, const SideLimit& limit) {
+  if (width <= 0 || height <= 0 || width > kMaxDecodedSide || height > kMaxDecodedSide ||
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
+    return Status::kPictureTooLargeToRead;
+  }
+  return width > limit.largestSide || height > limit.largestSide ? Status::kPictureTooLarge : Status::kOk;
 }
 
-Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels) {
+Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels) {
   const WebPData whole{data, size};
   // The canvas's size first, from the file's header, before anything is decoded.
   WebPDemuxer* demuxer = WebPDemux(&whole);
@@ -33,8 +37,9 @@ Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, RgbaPixels& 
   const auto width = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_WIDTH));
   const auto height = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_HEIGHT));
   WebPDemuxDelete(demuxer);
-  if (!withinLimits(width, height)) {
-    return Status::kPictureTooLargeToRead;
+  const Status sized = sizeStatus(width, height, limit);
+  if (sized != Status::kOk) {
+    return sized;
   }
   WebPAnimDecoderOptions options;
   if (WebPAnimDecoderOptionsInit(&options) == 0) {
@@ -61,16 +66,17 @@ Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, RgbaPixels& 
 
 }  // namespace
 
-Status decodeWebp(const std::uint8_t* data, std::size_t size, RgbaPixels& pixels) {
+Status decodeWebp(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels) {
   WebPBitstreamFeatures features;
   if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK) {
     return Status::kDamagedWebp;
   }
   if (features.has_animation != 0) {
-    return decodeFirstFrame(data, size, pixels);
+    return decodeFirstFrame(data, size, limit, pixels);
   }
-  if (!withinLimits(features.width, features.height)) {
-    return Status::kPictureTooLargeToRead;
+  const Status sized = sizeStatus(features.width, features.height, limit);
+  if (sized != Status::kOk) {
+    return sized;
   }
   resetPixels(pixels, features.width, features.height);
   const int stride = features.width * kRgbaChannels;

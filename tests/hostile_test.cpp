@@ -270,6 +270,15 @@ TEST(HostileFiles, EachEndsInItsOutcomeWithinTheCostBound) {
        },
        {}, "Unsupported size!\nThe picture is larger than 512 x 512: --fit=crop, --fit=letterbox or --fit=stretch "
            "scales it to the screen (kovrel --help).\n"},
+      {"a 30-byte GIF whose screen is 8192 x 8192, no fit: refused before decoding", "big.gif",
+       [](const Folder& d) {
+         // Two colours and a 1 x 1 frame whose data is missing after the
+         // code size: its size is refused before the missing data is seen.
+         d.write("big.gif", Bytes{'G', 'I', 'F', '8', '9', 'a', 0x00, 0x20, 0x00, 0x20, 0x80, 0, 0, 255, 0, 0, 0, 0,
+                                  255, ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2});
+       },
+       {}, "Unsupported size!\nThe picture is larger than 512 x 512: --fit=crop, --fit=letterbox or --fit=stretch "
+           "scales it to the screen (kovrel --help).\n"},
       {"a two-component JPEG", "two.jpg", [](const Folder& d) { d.write("two.jpg", twoComponentJpeg()); }, {},
        "two.jpg: a JPEG whose colour components are neither greyscale (1) nor colour (3), which Kovrel does not "
        "read; save it as an RGB or greyscale JPEG, or as a PNG.\n"},
