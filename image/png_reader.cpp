@@ -79,6 +79,7 @@ void readFromStream(png_structp png, png_bytep out, png_size_t length) {
     reader->rowsDone = true;
     png_error(png, "rows complete");
   }
+  const bool header = length == kChunkHeader && reader->at == reader->chunkEnd;
   if (!reader->file->read(out, length)) {
     png_error(png, "cut short");
   }
@@ -86,22 +87,42 @@ void readFromStream(png_structp png, png_bytep out, png_size_t length) {
   if (reader->badCrc) {
     png_error(png, "CRC error");
   }
-  // A run of empty IDAT chunks (a file can hold millions) is passed over
-  // here, each one's CRC checked, and libpng is given the header after it:
-  // the image data is the same without them, and libpng's own work for a
-  // chunk costs many times this.
+  // Chunks libpng would only pass over are passed over here, and libpng is
+  // given the header after them:
+  // - a run of empty IDAT chunks (a file can hold millions), each one's CRC
+  //   checked: the image data is the same without them, and libpng's own
+  //   work for a chunk costs many times this;
+  // - before the image data, an ancillary chunk other than tRNS (text, a
+  //   colour profile): libpng reads through one to check its CRC and drop
+  //   it, where a long one (a file may hold hundreds of megabytes of text)
+  //   is sought over here. Between image data chunks libpng's own order
+  //   checks still see it.
   static const std::uint8_t kEmptyIdat[12] = {0, 0, 0, 0, 'I', 'D', 'A', 'T', 0x35, 0xAF, 0x06, 0x1E};
-  while (length == kChunkHeader && reader->at == reader->dataEnd && std::memcmp(out, kEmptyIdat, 8) == 0) {
-    std::uint8_t next[12];  // the empty chunk's CRC, then the next chunk's header
-    if (!reader->file->read(next, sizeof next)) {
+  while (header) {
+    if (reader->at == reader->dataEnd && std::memcmp(out, kEmptyIdat, 8) == 0) {
+      std::uint8_t next[12];  // the empty chunk's CRC, then the next chunk's header
+      if (!reader->file->read(next, sizeof next)) {
+        png_error(png, "cut short");
+      }
+      if (std::memcmp(next, kEmptyIdat + 8, 4) != 0) {
+        png_error(png, "CRC error");
+      }
+      reader->at = reader->chunkEnd;
+      follow(*reader, next + 4, kChunkHeader);
+      std::memcpy(out, next + 4, kChunkHeader);
+      continue;
+    }
+    const bool passedOver = !reader->decodingRows && (out[4] & 0x20) != 0 &&
+                            std::memcmp(out + 4, "tRNS", 4) != 0 && bigEndian32(out) <= PNG_UINT_31_MAX;
+    if (!passedOver) {
+      break;
+    }
+    const std::uint64_t left = reader->chunkEnd - reader->at;
+    reader->at = reader->chunkEnd;
+    if (!reader->file->skip(static_cast<std::size_t>(left)) || !reader->file->read(out, kChunkHeader)) {
       png_error(png, "cut short");
     }
-    if (std::memcmp(next, kEmptyIdat + 8, 4) != 0) {
-      png_error(png, "CRC error");
-    }
-    reader->at = reader->chunkEnd;
-    follow(*reader, next + 4, kChunkHeader);
-    std::memcpy(out, next + 4, kChunkHeader);
+    follow(*reader, out, kChunkHeader);
   }
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "image/picture_formats.h"
 #include "tests/program_runner.h"
 
 namespace kovrel::test {
@@ -344,6 +345,89 @@ TEST(HostileFiles, EachEndsInItsOutcomeWithinTheCostBound) {
 #endif
     EXPECT_LT(cost.seconds, 2.0 * kSlower);
     EXPECT_LT(cost.peakMiB, static_cast<long>((256 + 160) * kSlower));
+  }
+}
+
+// A file of head, then gap zero bytes, then tail, read through stdio
+// (glibc's fopencookie) and counting the bytes it hands out.
+struct GappedFile {
+  Bytes head;
+  std::uint64_t gap = 0;
+  Bytes tail;
+  std::uint64_t at = 0;
+  std::uint64_t handedOut = 0;
+
+  std::uint64_t size() const { return head.size() + gap + tail.size(); }
+  static ssize_t read(void* cookie, char* out, std::size_t n) {
+    auto& f = *static_cast<GappedFile*>(cookie);
+    std::size_t done = 0;
+    for (; done < n && f.at < f.size(); ++done, ++f.at) {
+      const std::uint64_t inTail = f.at - f.head.size() - f.gap;
+      out[done] = static_cast<char>(f.at < f.head.size()           ? f.head[f.at]
+                                    : f.at < f.head.size() + f.gap ? 0
+                                                                   : f.tail[inTail]);
+    }
+    f.handedOut += done;
+    return static_cast<ssize_t>(done);
+  }
+  static int seek(void* cookie, off64_t* offset, int whence) {
+    auto& f = *static_cast<GappedFile*>(cookie);
+    const auto from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(f.at) : static_cast<off64_t>(f.size());
+    f.at = static_cast<std::uint64_t>(from + *offset);
+    *offset = static_cast<off64_t>(f.at);
+    return 0;
+  }
+};
+
+// Long ancillary chunks before the image data are sought over, not read,
+// with libpng's outcome: the picture, or damaged when the file ends inside
+// one.
+TEST(HostileFiles, LongAncillaryChunksAreSoughtOverNotRead) {
+  const Bytes png = smallPng({});
+  const Bytes signatureAndHeader(png.begin(), png.begin() + 33);
+  const Bytes rest(png.begin() + 33, png.end());  // image data and IEND
+  const auto textHeader = [](std::uint32_t length) {
+    Bytes out;
+    put32(out, length);
+    out.insert(out.end(), {'t', 'E', 'X', 't'});
+    return out;
+  };
+  const Bytes crc = {0, 0, 0, 0};  // wrong, as an ancillary chunk's may be
+  const struct {
+    const char* what;
+    Bytes head;
+    std::uint64_t gap;
+    Bytes tail;
+    Status status;
+  } cases[] = {
+      {"300 MB of text after IHDR", concat({signatureAndHeader, textHeader(300'000'000)}), 300'000'000,
+       concat({crc, rest}), Status::kOk},
+      {"two long chunks in a row", concat({signatureAndHeader, textHeader(300'000'000)}), 300'000'000,
+       concat({crc, textHeader(1'000'000), Bytes(1'000'000, 'x'), crc, rest}), Status::kOk},
+      {"the file ends inside the chunk", concat({signatureAndHeader, textHeader(300'000'000)}), 200'000'000, {},
+       Status::kDamagedPng},
+      {"text before IHDR, which libpng passes over too", concat({Bytes(png.begin(), png.begin() + 8),
+                                                                 textHeader(300'000'000)}),
+       300'000'000, concat({crc, Bytes(png.begin() + 8, png.end())}), Status::kOk},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GappedFile file{c.head, c.gap, c.tail};
+    std::FILE* stream = fopencookie(&file, "rb", {GappedFile::read, nullptr, GappedFile::seek, nullptr});
+    ASSERT_NE(stream, nullptr);
+    PictureStream picture(nullptr, 0, stream);
+    RgbaPixels pixels;
+    EXPECT_EQ(decodePng(picture, SideLimit{}, pixels), c.status);
+    if (c.status == Status::kOk) {
+      ASSERT_EQ(pixels.width, 64);
+      ASSERT_EQ(pixels.height, 48);
+      // Row 47, pixel 10: bytes (30 + c) x 5 + 47 x 3 of pngRows.
+      EXPECT_EQ(pixels.pixel(10, 47)[0], (30 * 5 + 141) & 0xFF);
+      EXPECT_EQ(pixels.pixel(10, 47)[2], (32 * 5 + 141) & 0xFF);
+    }
+    // Within a few of the stream's 64 KiB buffers and stdio's own.
+    EXPECT_LT(file.handedOut, std::uint64_t{1} << 20);
+    std::fclose(stream);
   }
 }
 
