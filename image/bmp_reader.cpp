@@ -92,15 +92,20 @@ Status decodeWithStb(const std::uint8_t* data, std::size_t size, const SideLimit
   if (stbi_info_from_memory(data, length, &width, &height, &channels) == 0) {
     return damaged;
   }
-  if (width <= 0 || height <= 0 || width > kMaxDecodedSide || height > kMaxDecodedSide ||
-      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
-    return width <= 0 || height <= 0 ? damaged : Status::kPictureTooLargeToRead;
+  if (width <= 0 || height <= 0) {
+    return damaged;
+  }
+  // Beyond the decoders' limits first; a file cut short is damaged before
+  // it is too large for the screen.
+  const Status sized = sizeStatus(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), limit);
+  if (sized == Status::kPictureTooLargeToRead) {
+    return sized;
   }
   if (!holdsItsRows(data, size)) {
     return damaged;
   }
-  if (width > limit.largestSide || height > limit.largestSide) {
-    return Status::kPictureTooLarge;
+  if (sized != Status::kOk) {
+    return sized;
   }
   StbPixels decoded;
   int gotWidth = 0;

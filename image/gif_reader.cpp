@@ -101,12 +101,9 @@ Status decodeGif(const std::uint8_t* data, std::size_t size, const SideLimit& li
   }
   const long width = std::max<long>(gif->SWidth, long{frame.Left} + frame.Width);
   const long height = std::max<long>(gif->SHeight, long{frame.Top} + frame.Height);
-  if (width > kMaxDecodedSide || height > kMaxDecodedSide ||
-      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
-    return Status::kPictureTooLargeToRead;
-  }
-  if (width > limit.largestSide || height > limit.largestSide) {
-    return Status::kPictureTooLarge;
+  const Status sized = sizeStatus(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), limit);
+  if (sized != Status::kOk) {
+    return sized;
   }
   resetPixels(pixels, static_cast<int>(width), static_cast<int>(height));  // all transparent
 

@@ -251,14 +251,9 @@ Status decodeJpeg(PictureStream& file, const SideLimit& limit, RgbaPixels& pixel
   if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
     return Status::kCmykJpeg;
   }
-  if (info.image_width > static_cast<JDIMENSION>(kMaxDecodedSide) ||
-      info.image_height > static_cast<JDIMENSION>(kMaxDecodedSide) ||
-      static_cast<std::size_t>(info.image_width) * info.image_height > kMaxDecodedPixels) {
-    return Status::kPictureTooLargeToRead;
-  }
-  if (info.image_width > static_cast<JDIMENSION>(limit.largestSide) ||
-      info.image_height > static_cast<JDIMENSION>(limit.largestSide)) {
-    return Status::kPictureTooLarge;
+  const Status sized = sizeStatus(info.image_width, info.image_height, limit);
+  if (sized != Status::kOk) {
+    return sized;
   }
   // Grey is 1 component, colour 3 (CMYK and YCCK, 4, are told above); any
   // other count has no colour space libjpeg converts from.

@@ -79,6 +79,17 @@ struct SideLimit {
   int largestSide = kMaxDecodedSide;
 };
 
+// What a picture of the declared size is refused for, or kOk: beyond the
+// decoders' limits kPictureTooLargeToRead, beyond limit kPictureTooLarge.
+inline Status sizeStatus(std::uint64_t width, std::uint64_t height, const SideLimit& limit) {
+  constexpr auto kSide = static_cast<std::uint64_t>(kMaxDecodedSide);
+  if (width > kSide || height > kSide || width * height > kMaxDecodedPixels) {
+    return Status::kPictureTooLargeToRead;
+  }
+  const auto largest = static_cast<std::uint64_t>(limit.largestSide);
+  return width > largest || height > largest ? Status::kPictureTooLarge : Status::kOk;
+}
+
 // Decodes the PNG file's bytes into pixels. Image data past the picture's
 // last row is not inflated; the chunks after it need only be whole up to
 // IEND. Returns kOk, kDamagedPng, kPictureTooLarge, kPictureTooLargeToRead

@@ -246,12 +246,9 @@ Status decodePng(PictureStream& file, const SideLimit& limit, RgbaPixels& pixels
 
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
-  if (width > static_cast<png_uint_32>(kMaxDecodedSide) || height > static_cast<png_uint_32>(kMaxDecodedSide) ||
-      static_cast<std::size_t>(width) * height > kMaxDecodedPixels) {
-    return Status::kPictureTooLargeToRead;
-  }
-  if (width > static_cast<png_uint_32>(limit.largestSide) || height > static_cast<png_uint_32>(limit.largestSide)) {
-    return Status::kPictureTooLarge;
+  const Status sized = sizeStatus(width, height, limit);
+  if (sized != Status::kOk) {
+    return sized;
   }
   const int colourType = png_get_color_type(png, info);
   png_set_expand(png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha

@@ -18,13 +18,13 @@ struct AnimationGuard {
   ~AnimationGuard() { WebPAnimDecoderDelete(decoder); }
 };
 
-// kOk when a width x height canvas may be decoded under limit.
-Status sizeStatus(int width, int height, const SideLimit& limit) {
-  if (width <= 0 || height <= 0 || width > kMaxDecodedSide || height > kMaxDecodedSide ||
-      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxDecodedPixels) {
+// sizeStatus for a canvas the library reports (a side of 0 or less is
+// refused as unreadable too).
+Status canvasStatus(int width, int height, const SideLimit& limit) {
+  if (width <= 0 || height <= 0) {
     return Status::kPictureTooLargeToRead;
   }
-  return width > limit.largestSide || height > limit.largestSide ? Status::kPictureTooLarge : Status::kOk;
+  return sizeStatus(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), limit);
 }
 
 Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, const SideLimit& limit, RgbaPixels& pixels) {
@@ -37,7 +37,7 @@ Status decodeFirstFrame(const std::uint8_t* data, std::size_t size, const SideLi
   const auto width = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_WIDTH));
   const auto height = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_HEIGHT));
   WebPDemuxDelete(demuxer);
-  const Status sized = sizeStatus(width, height, limit);
+  const Status sized = canvasStatus(width, height, limit);
   if (sized != Status::kOk) {
     return sized;
   }
@@ -74,7 +74,7 @@ Status decodeWebp(const std::uint8_t* data, std::size_t size, const SideLimit& l
   if (features.has_animation != 0) {
     return decodeFirstFrame(data, size, limit, pixels);
   }
-  const Status sized = sizeStatus(features.width, features.height, limit);
+  const Status sized = canvasStatus(features.width, features.height, limit);
   if (sized != Status::kOk) {
     return sized;
   }

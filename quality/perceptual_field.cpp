@@ -433,18 +433,9 @@ void PerceptualField::slopesFor(int y) {
       for (int p = 0; p < width_; ++p) {
         const int low = std::max(0, p - radius_);
         const int high = std::min(width_ - 1, p + radius_);
-        const float* w = nullptr;
-        if (p - radius_ >= 0 && p + radius_ < width_) {
-          // Away from the edges the weights are the taps, reversed.
-          for (int q = low; q <= high; ++q) {
-            along[static_cast<std::size_t>(q - low)] = component.taps[static_cast<std::size_t>(p - q + radius_)];
-          }
-          w = along.data();
-        } else {
-          axisWeights(component, p, width_, low, high, along.data());
-          w = along.data();
-        }
-        slope_[c][static_cast<std::size_t>(p)] += component.weight * dot(w, &down[static_cast<std::size_t>(low)], high - low + 1);
+        axisWeights(component, p, width_, low, high, along.data());
+        slope_[c][static_cast<std::size_t>(p)] +=
+            component.weight * dot(along.data(), &down[static_cast<std::size_t>(low)], high - low + 1);
       }
     }
   }
@@ -462,8 +453,8 @@ void PerceptualField::spread(int fromY, int toY, int fromX, int toX) {
   const std::size_t slots = 3 * kMostComponents;
   weightsX_.resize(slots * static_cast<std::size_t>(w));
   weightsY_.resize(slots * static_cast<std::size_t>(h));
-  scratch_.resize(static_cast<std::size_t>(std::max(w, width_)));
   const int n = toX - fromX + 1;
+  scratch_.resize(static_cast<std::size_t>(n));
   for (int c = 0; c < 3; ++c) {
     for (std::size_t k = 0; k < components_[c].size(); ++k) {
       const std::size_t s = slotOf(0, c, static_cast<int>(k));

@@ -9,10 +9,11 @@
 // window alone, and only when two cheaper estimates say it may gain: to
 // first order, from the slope of the total at each changed pixel (the
 // error's gradient filtered back through the filter, worked out once per
-// row), and then exactly next to the changes. The arithmetic is float in a fixed order, without fused
-// multiply-add and without library transcendentals (the cube root is
-// computed here), so that a trial's result, and so every decision taken
-// on it, is the same bits on every machine.
+// row), and then exactly next to the changes. The arithmetic is float in
+// a fixed order, without fused multiply-add and without library
+// transcendentals (the cube root is computed here), so that a trial's
+// result, and so every decision taken on it, is the same bits on every
+// machine.
 #pragma once
 
 #include <cstdint>
@@ -48,16 +49,6 @@ class PerceptualField {
 
   // The total error (the sum of the pixels' Delta E).
   double total() const { return total_; }
-
-  // How the total changes, to first order, with each opponent value of
-  // the pixels of row y (plane c's along the row), from the gradients at
-  // the last refresh.
-  const float* slopes(int y, int c) {
-    if (slopeRow_ != y) {
-      slopesFor(y);
-    }
-    return slope_[c].data();
-  }
 
   // The change of the total that changes would make (pixels of one row
   // within the picture, at least one), estimated: exactly near the changes,
